@@ -1,0 +1,78 @@
+// Log line composition: "MM-DD hh:mm:ss.mmm PPPPP TTTTT L message\n", cut at
+// 510 characters and written to standard error with a single write call.
+#include "driver/log.h"
+
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace tracemill {
+
+int32_t log_threshold = 0;
+
+void set_log_threshold(int32_t level) { log_threshold = level; }
+
+namespace {
+
+constexpr int kLineLimit = 510;
+
+char level_letter(int32_t level) {
+    switch (level) {
+        case kVerbose: return 'V';
+        case kDebug: return 'D';
+        case kInfo: return 'I';
+        case kWarn: return 'W';
+        case kError: return 'E';
+        case kFatal: return 'F';
+        default: return '?';
+    }
+}
+
+// Writes the prefix for the current local time; returns its length.
+int compose_prefix(char* out, size_t room, int32_t level) {
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    struct tm local;
+    time_t seconds = now.tv_sec;
+    localtime_r(&seconds, &local);
+    long thread_id = syscall(SYS_gettid);
+    int n = snprintf(out, room, "%02d-%02d %02d:%02d:%02d.%03d %5d %5ld %c ", local.tm_mon + 1,
+                     local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                     static_cast<int>(now.tv_usec / 1000), static_cast<int>(getpid()), thread_id,
+                     level_letter(level));
+    return n < 0 ? 0 : (n > kLineLimit ? kLineLimit : n);
+}
+
+int finish_line(char* line, int length) {
+    if (length > kLineLimit) length = kLineLimit;
+    line[length] = '\n';
+    line[length + 1] = '\0';
+    return length + 1;
+}
+
+}  // namespace
+
+int compose_log_line(char* out, int32_t level, const char* message) {
+    int n = compose_prefix(out, kLineLimit + 1, level);
+    int m = snprintf(out + n, static_cast<size_t>(kLineLimit + 1 - n), "%s", message);
+    return finish_line(out, n + (m < 0 ? 0 : m));
+}
+
+void log_message(int32_t level, const char* format, ...) {
+    char line[kLineLimit + 2];
+    int n = compose_prefix(line, kLineLimit + 1, level);
+    va_list args;
+    va_start(args, format);
+    int m = vsnprintf(line + n, static_cast<size_t>(kLineLimit + 1 - n), format, args);
+    va_end(args);
+    int length = finish_line(line, n + (m < 0 ? 0 : m));
+    ssize_t ignored = write(STDERR_FILENO, line, static_cast<size_t>(length));
+    (void)ignored;
+}
+
+}  // namespace tracemill

@@ -1,0 +1,64 @@
+// The byte stream through which every byte of the system is read or written.
+//
+// A stream kind overrides the operations it has; an operation it lacks keeps
+// the base-class answer -2 ("absent"), which callers rely on (a read-only file
+// stream cannot write, a checksum stream cannot seek). Streams stack: a
+// wrapper either owns its inner stream (closing it closes the inner one) or
+// borrows it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace tracemill {
+
+inline constexpr int64_t kStreamAbsent = -2;
+
+enum SeekWhence : int32_t { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };
+
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    // Bytes delivered, 0 at end of data, negative on error.
+    virtual int64_t read(void* /*dst*/, uint64_t /*count*/) { return kStreamAbsent; }
+    // Bytes accepted, negative on error.
+    virtual int64_t write(const void* /*src*/, uint64_t /*count*/) { return kStreamAbsent; }
+    virtual int64_t tell() { return kStreamAbsent; }
+    // The new position, negative on failure.
+    virtual int64_t seek(int64_t /*offset*/, int32_t /*whence*/) { return kStreamAbsent; }
+    // Releases what the stream holds; 0 on success. The object is destroyed by
+    // stream_close whatever the result.
+    virtual int32_t close() { return 0; }
+};
+
+using StreamPtr = std::unique_ptr<ByteStream>;
+
+// Dispatch functions: callers use these, never the members directly.
+inline int64_t stream_read(ByteStream* s, void* dst, uint64_t n) { return s ? s->read(dst, n) : kStreamAbsent; }
+inline int64_t stream_write(ByteStream* s, const void* src, uint64_t n) { return s ? s->write(src, n) : kStreamAbsent; }
+inline int64_t stream_tell(ByteStream* s) { return s ? s->tell() : kStreamAbsent; }
+inline int64_t stream_seek(ByteStream* s, int64_t offset, int32_t whence) { return s ? s->seek(offset, whence) : kStreamAbsent; }
+
+// Closes and destroys the stream; a null stream closes successfully (0).
+int32_t stream_close(StreamPtr stream);
+
+// Total size, leaving the position unchanged: -1 for a null stream, -2 without tell.
+int64_t stream_size(ByteStream* stream);
+
+// Copies source to destination in 4096-byte chunks until a read gives 0 or less.
+void stream_copy(ByteStream* source, ByteStream* destination);
+
+// Files: mode 0 reads ("rb"), mode 1 writes ("wb"); none on failure.
+enum FileMode : int32_t { kFileRead = 0, kFileWrite = 1 };
+StreamPtr open_file_stream(std::string_view path, int32_t mode);
+
+// A read-only window of `capacity` bytes (rounded up to a multiple of 8) on an
+// inner stream. The owning form closes the inner stream on close.
+StreamPtr open_buffered_stream(StreamPtr inner, uint64_t capacity);
+StreamPtr open_buffered_stream_borrowed(ByteStream* inner, uint64_t capacity);
+
+// A view on [start, end) of a borrowed inner stream; end <= 0 runs to its end.
+StreamPtr range_stream_new(ByteStream* inner, int64_t start, int64_t end);
+
+}  // namespace tracemill
