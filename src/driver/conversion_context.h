@@ -1,0 +1,26 @@
+// Per-run converter state shared by the input walk and the conversion pipeline.
+#pragma once
+
+#include <string_view>
+
+#include "driver/file_system_root.h"
+#include "driver/output_sink.h"
+#include "driver/run_options.h"
+
+namespace tracemill {
+
+struct MdfFile;
+
+struct ConversionContext {
+    FileSystemRoot* input_root = nullptr;   // not owned
+    FileSystemRoot* output_root = nullptr;  // not owned
+    bool create_directories = true;
+    const RunOptions* options = nullptr;    // not owned
+    OutputSink* sink = nullptr;             // not owned
+    FileInfo previous;                      // last file whose header was read
+};
+
+// Converts one log file; returns 0, 2, 4 or 8.
+int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem);
+
+}  // namespace tracemill

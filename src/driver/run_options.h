@@ -1,0 +1,22 @@
+// What the command line fixes for a run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/hash_map.h"
+
+namespace tracemill {
+
+// Device id text (eight upper-case hex digits) or "default" → password.
+using PasswordStore = HashMap<std::string, std::string>;
+
+struct RunOptions {
+    bool delete_converted = false;
+    bool no_append_root = false;
+    bool non_interactive = false;
+    int64_t buffer_size = -1;  // -1: the whole file; 0: no read buffer
+    PasswordStore passwords;
+};
+
+}  // namespace tracemill
