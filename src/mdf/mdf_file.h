@@ -8,9 +8,13 @@
 namespace tracemill {
 
 struct MdfFile;  // defined by the block reader
+struct MdfFileDeleter {
+    void operator()(MdfFile* file) const;  // drops the block graph; the stream stays open
+};
+using MdfFilePtr = std::unique_ptr<MdfFile, MdfFileDeleter>;
 
 // Opens a plain MDF4 file from the supported logger family; none on failure
 // (the reasons are logged where they are detected). The stream stays the caller's.
-std::unique_ptr<MdfFile> open_mdf(ByteStream* stream);
+MdfFilePtr open_mdf(ByteStream* stream);
 
 }  // namespace tracemill
