@@ -162,8 +162,8 @@ private:
         std::vector<uint8_t> old_tags = std::move(tags_);
         std::vector<Entry> old_slots = std::move(slots_);
         const size_t old_capacity = capacity_;
-        tags_.assign(new_capacity + 1, 0);
-        tags_[new_capacity] = 0xFF;
+        tags_.assign(new_capacity, 0);
+        tags_.push_back(0xFF);  // sentinel behind the last slot
         slots_.clear();
         slots_.resize(new_capacity);
         capacity_ = new_capacity;

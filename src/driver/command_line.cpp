@@ -1,8 +1,208 @@
-// Placeholder entry until the option table lands.
+// The entry point: option table, help and version text, command-line errors,
+// and the run from the first input to the last.
 #include "driver/command_line.h"
+
+#include <argtable2.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "driver/conversion_context.h"
+#include "driver/input_walk.h"
+#include "driver/log.h"
+#include "driver/option_kinds.h"
+#include "driver/password_store.h"
+#include "driver/paths.h"
+#include "driver/run_context.h"
+#include "driver/version.h"
+#include "trc/trace_format_option.h"
+#include "trc/trc_writer.h"
 
 namespace tracemill {
 
-int run_tracemill(int, char**) { return 0; }
+namespace {
+
+constexpr char kProgramName[] = "tracemill";
+constexpr int kMaxParseErrors = 20;
+
+// Exit statuses of the command line and of the set-up before the first file.
+constexpr int kSetupFailed = 129;
+constexpr int kMissingValue = 130;
+constexpr int kBadValue = 131;
+constexpr int kOptionError = 134;
+
+// argtable's codes for an unmatched argument or a non-integer value, and for a missing value.
+constexpr int kArgNoMatch = 3;
+constexpr int kArgMissingValue = 5;
+
+// The option table; entries are malloc'd by argtable and freed with it.
+class OptionTable {
+public:
+    ~OptionTable() { arg_freetable(entries.data(), entries.size()); }
+    void add(void* entry) { entries.push_back(entry); }
+    bool complete() const { return std::find(entries.begin(), entries.end(), nullptr) == entries.end(); }
+    void** data() { return entries.data(); }
+
+    std::vector<void*> entries;
+};
+
+struct Rows {
+    arg_lit* help;
+    arg_lit* version;
+    arg_int* verbosity;
+    arg_lit* non_interactive;
+    arg_lit* delete_converted;
+    arg_lit* no_append_root;
+    arg_int* buffer;
+    struct arg_end* end;
+};
+
+void print_help(void** table) {
+    fputs("Usage: tracemill", stdout);
+    arg_print_syntaxv(stdout, table, "\n\n");
+    arg_print_glossary(stdout, table, "  %-40s %s\n");
+}
+
+// --verbosity 0..5 → log threshold; 0 for a value outside that range.
+int32_t threshold_for_verbosity(int verbosity) {
+    switch (verbosity) {
+        case 0: return kFatal;
+        case 1: return kError;
+        case 2: return kWarn;
+        case 3: return kInfo;
+        case 4:
+        case 5: return kVerbose;
+        default: return 0;
+    }
+}
+
+// The first recorded error decides the status; only the kinds that print do so.
+int report_parse_errors(struct arg_end* end) {
+    const int code = end->error[0];
+    if (code == kArgNoMatch) return kBadValue;
+    if (code == kArgMissingValue) return kMissingValue;
+    arg_print_errors(stdout, end, kProgramName);
+    return kOptionError;
+}
+
+bool open_roots(RunContext& context, int& exit_status) {
+    context.input_fs = local_root_new(context.input_root);
+    if (!context.input_fs) {
+        TM_LOG(kFatal, "Could not open input folder %s", context.input_root.c_str());
+        exit_status = kSetupFailed;
+        return false;
+    }
+    if (context.output_dirs.size() == 1) {
+        context.separate_output_fs = local_root_new(context.output_dirs.front());
+        if (!context.separate_output_fs) {
+            TM_LOG(kError, "Invalid output path: %s", context.output_dirs.front().c_str());
+            exit_status = kSetupFailed;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parse_command_line(RunContext& context, int argc, char** argv, int& exit_status) {
+    OptionTable table;
+    Rows rows{};
+    table.add(rows.help = arg_lit0(nullptr, "help", "display this help and exit"));
+    table.add(rows.version = arg_lit0("v", "version", "display tool version and exit"));
+    table.add(rows.verbosity = arg_int0(nullptr, "verbosity", "<n>",
+                                        "verbosity of logging messages from 0 to 4, with 0 being fatal messages only 4 "
+                                        "being all messages including debug information. defaults to 3"));
+    table.add(rows.non_interactive = arg_lit0(nullptr, "non-interactive", "does not print any progress output"));
+    table.add(rows.delete_converted = arg_lit0("d", "delete-converted", "deletes files after conversion if specified"));
+    table.add(rows.no_append_root = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders"));
+    table.add(rows.buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file"));
+    table.add(path_list_option("p", "password-file", nullptr, 0, 1,
+                               "where to find device passwords for encrypted files, defaults to \"passwords.json\"",
+                               &context.password_files));
+    if (!context.hooks->add_options(context, table.entries)) {
+        exit_status = kSetupFailed;
+        return false;
+    }
+    table.add(path_list_option("O", "output-directory", nullptr, 0, 1, "where to place the converted files",
+                               &context.output_dirs));
+    table.add(arg_lit0("i", "input-files=<file(s)/folder(s)>", "list of input files/folders, must have common root"));
+    table.add(path_list_option(nullptr, nullptr, "file(s)/folder(s)", 1, std::max(argc - 1, 1), nullptr,
+                               &context.inputs));
+    table.add(rows.end = arg_end(kMaxParseErrors));
+    if (!table.complete()) {
+        exit_status = kSetupFailed;
+        return false;
+    }
+
+    const int errors = arg_parse(argc, argv, table.data());
+    if (rows.help->count > 0 || argc == 1) {
+        print_help(table.data());
+        return false;
+    }
+    if (rows.version->count > 0) {
+        print_version(stdout);
+        exit_status = 0;
+        return false;
+    }
+    if (errors > 0) {
+        exit_status = report_parse_errors(rows.end);
+        return false;
+    }
+    const int32_t threshold = rows.verbosity->count > 0 ? threshold_for_verbosity(rows.verbosity->ival[0]) : kInfo;
+    if (threshold == 0) {
+        exit_status = kBadValue;
+        return false;
+    }
+    set_log_threshold(threshold);
+
+    RunOptions& options = context.options;
+    options.delete_converted = rows.delete_converted->count == 1;
+    options.no_append_root = rows.no_append_root->count == 1;
+    options.non_interactive = rows.non_interactive->count == 1;
+    options.buffer_size = rows.buffer->count == 1 ? int64_t{rows.buffer->ival[0]} : -1;
+
+    if (!load_password_store(context, exit_status)) return false;
+    TM_LOG(kInfo, "%ld password(s) loaded", static_cast<long>(options.passwords.size()));
+    if (!find_input_root(context, exit_status)) return false;
+    if (!open_roots(context, exit_status)) return false;
+    return context.hooks->after_parse(context);
+}
+
+namespace {
+
+int run(int argc, char** argv) {
+    int exit_status = 0;
+    std::unique_ptr<RunContext> context = trace_writer_run_context_new();
+    if (!context) return kSetupFailed;
+    if (!parse_command_line(*context, argc, argv, exit_status)) return exit_status;
+
+    std::unique_ptr<OutputSink> sink = trc_writer_new(context->output_fs(), context->trace_version);
+    if (!sink) {
+        TM_LOG(kFatal, "Could not create the trace writer");
+        return kSetupFailed;
+    }
+    ConversionContext conversion{context->input_fs.get(), context->output_fs(), true, &context->options,
+                                 sink.get(), FileInfo{}};
+    exit_status = convert_inputs(conversion, context->inputs);
+    // The writer borrows the output root, so it goes before the context that owns it.
+    sink.reset();
+    context.reset();
+    return exit_status;
+}
+
+}  // namespace
+
+int run_tracemill(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        TM_LOG(kFatal, "Out of memory");
+        return kSetupFailed;
+    }
+}
 
 }  // namespace tracemill

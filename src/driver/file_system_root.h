@@ -17,6 +17,10 @@ enum class PathKind : int32_t { Other = 0, File = 1, Directory = 2, Missing = 3 
 struct PathInfo {
     PathKind kind = PathKind::Missing;
     uint64_t size = 0;  // regular files only
+    // Identity of a folder, so a walk can notice a folder it is already inside;
+    // both 0 when the root kind cannot tell.
+    uint64_t device = 0;
+    uint64_t inode = 0;
 };
 
 inline constexpr int32_t OPEN_READ = 1;

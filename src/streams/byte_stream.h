@@ -46,8 +46,13 @@ int32_t stream_close(StreamPtr stream);
 // Total size, leaving the position unchanged: -1 for a null stream, -2 without tell.
 int64_t stream_size(ByteStream* stream);
 
-// Copies source to destination in 4096-byte chunks until a read gives 0 or less.
-void stream_copy(ByteStream* source, ByteStream* destination);
+// Copies source to destination in 4096-byte chunks until a read gives 0 or
+// less; nothing when either is null. An absent read copies nothing and an
+// absent write drops the chunks (the source is still consumed). Returns the
+// bytes taken from the source, or -1 when a read reported an error or a write
+// failed or accepted fewer bytes than offered (the copy stops there), so that
+// a destination running out of memory is not mistaken for a complete copy.
+int64_t stream_copy(ByteStream* source, ByteStream* destination);
 
 // Files: mode 0 reads ("rb"), mode 1 writes ("wb"); none on failure.
 enum FileMode : int32_t { kFileRead = 0, kFileWrite = 1 };

@@ -9,7 +9,10 @@
 
 namespace tracemill {
 
-// version 1 = TRC 1.1, 2 = TRC 2.1; none for any other version.
+// version 1 = TRC 1.1, 2 = TRC 2.1 (kTraceVersion11, kTraceVersion21); none for
+// any other version or without a root. The trace file of an input is its
+// output stem + "_CAN.trc" under `output_root`; it is removed at end_file
+// when no frame line was written into it.
 std::unique_ptr<OutputSink> trc_writer_new(FileSystemRoot* output_root, uint32_t trace_version);
 
 }  // namespace tracemill

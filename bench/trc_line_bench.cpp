@@ -1,0 +1,86 @@
+// What a trace line costs: formatting prepared CAN records into the reused
+// line buffer, in both trace versions, without writing them anywhere.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "mdf/bus_record.h"
+#include "trc/trc_line_format.h"
+
+namespace tracemill {
+namespace {
+
+constexpr size_t kRecordCount = 4096;  // cycled through, so the records stay in cache
+
+// Mostly classic 8-byte frames, some shorter ones, every 16th a CAN FD frame
+// of up to 64 bytes; offsets grow as in a log of a few minutes.
+std::vector<BusRecord> sample_records(bool with_fd) {
+    std::mt19937_64 random(7);
+    std::vector<BusRecord> records(kRecordCount);
+    double time = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        BusRecord& r = records[i];
+        time += static_cast<double>(random() % 1000) * 1e-6;
+        r.timestamp = time;
+        r.kind = BusRecordKind::CanDataFrame;
+        r.bus_channel = static_cast<uint8_t>(1 + random() % 2);
+        r.details.can = CanDetails{};
+        r.details.can.ide = random() % 8 == 0;
+        r.id = r.details.can.ide ? static_cast<uint32_t>(0x18000000 | (random() & 0xFFFFFF))
+                                 : static_cast<uint32_t>(random() & 0x7FF);
+        size_t length = random() % 10 == 0 ? random() % 8 : 8;
+        if (with_fd && i % 16 == 0) {
+            r.details.can.edl = 1;
+            r.details.can.brs = 1;
+            length = 64;
+            r.details.can.dlc = 15;
+        } else {
+            r.details.can.dlc = static_cast<uint8_t>(length);
+        }
+        r.data.resize(length);
+        for (auto& b : r.data) b = static_cast<uint8_t>(random());
+    }
+    return records;
+}
+
+template <size_t (*Format)(char*, int32_t, double, const BusRecord&)>
+void BM_FormatLines(benchmark::State& state, bool with_fd) {
+    const std::vector<BusRecord> records = sample_records(with_fd);
+    std::vector<char> line(trc_line_capacity(64));
+    int32_t number = 1;
+    size_t bytes = 0;
+    for (auto _ : state) {
+        for (const BusRecord& r : records) {
+            bytes += Format(line.data(), number++, r.timestamp * 1000, r);
+            benchmark::DoNotOptimize(line.data());
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+
+void BM_Trc21Lines(benchmark::State& state) { BM_FormatLines<format_trc21_line>(state, true); }
+void BM_Trc11Lines(benchmark::State& state) { BM_FormatLines<format_trc11_line>(state, false); }
+
+// The offset column alone: the widest share of a line's cost when done naively.
+void BM_OffsetColumn(benchmark::State& state) {
+    std::mt19937_64 random(3);
+    std::vector<double> offsets(kRecordCount);
+    for (auto& v : offsets) v = static_cast<double>(random() % 600'000'000) / 1000.0;
+    char text[64];
+    for (auto _ : state) {
+        for (double v : offsets) {
+            benchmark::DoNotOptimize(put_fixed(text, v, 3, 13));
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * offsets.size()));
+}
+
+BENCHMARK(BM_Trc21Lines);
+BENCHMARK(BM_Trc11Lines);
+BENCHMARK(BM_OffsetColumn);
+
+}  // namespace
+}  // namespace tracemill

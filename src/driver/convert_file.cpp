@@ -1,0 +1,180 @@
+// Converting one log file: open, unwrap container layers, read the logger
+// identity, skip repeats, hand every bus record to the output sink, delete on request.
+#include <sys/types.h>
+
+#include <cinttypes>
+#include <optional>
+#include <utility>
+
+#include "driver/conversion_context.h"
+#include "driver/file_info.h"
+#include "driver/log.h"
+#include "driver/password_store.h"
+#include "mdf/mdf_file.h"
+#include "mdf/record_iterator.h"
+#include "streams/container_header.h"
+#include "streams/decompressed_stream.h"
+#include "streams/decrypted_stream.h"
+
+namespace tracemill {
+namespace {
+
+// Result codes of one file, OR-combined into the exit status by the walk.
+constexpr int kConverted = 0;
+constexpr int kPasswordFailure = 2;
+constexpr int kDecompressionFailure = 4;
+constexpr int kOtherFailure = 8;
+
+// Open request for inputs: read, plus a bit every root ignores.
+constexpr int32_t kOpenLogFile = OPEN_READ | 4;
+
+// Loggers wrap at most twice (encrypted around compressed); far more layers
+// can only come from a crafted file that would otherwise unwrap without end.
+constexpr int kMaxContainerLayers = 64;
+
+// Puts a read buffer in front of `stream`: `buffer_size` bytes, the whole
+// file when negative, none when that comes to 0. False (stream released) when
+// the buffer cannot be had.
+bool add_read_buffer(StreamPtr& stream, int64_t buffer_size) {
+    int64_t size = buffer_size < 0 ? stream_size(stream.get()) : buffer_size;
+    if (size <= 0) return true;
+    stream = open_buffered_stream(std::move(stream), static_cast<uint64_t>(size));
+    if (!stream) {
+        TM_LOG(kError, "Could not allocate buffer of size %zd", static_cast<ssize_t>(size));
+        return false;
+    }
+    return true;
+}
+
+// Replaces `stream` by the content of the container it holds. A result code
+// other than kConverted ends the file.
+int open_container_layer(StreamPtr& stream, const ContainerHeader& header, const PasswordStore& passwords) {
+    StreamPtr inner;
+    if (header.container_type == kContainerCompressed) {
+        TM_LOG(kInfo, "Found compressed file");
+        inner = open_decompressed_stream(stream.get(), header);
+        if (!inner) {
+            TM_LOG(kError, "Could not decompress file");
+            return kDecompressionFailure;
+        }
+    } else if (header.container_type == kContainerEncrypted) {
+        TM_LOG(kInfo, "Found encrypted file");
+        std::optional<std::string_view> password = find_password(passwords, header.device_id);
+        if (!password) {
+            TM_LOG(kError, "No password found for device %08X", header.device_id);
+            return kPasswordFailure;
+        }
+        inner = open_decrypted_stream(stream.get(), header, *password);
+        if (!inner) {
+            TM_LOG(kError, "Could not decrypt file");
+            return kPasswordFailure;
+        }
+    } else {
+        return kOtherFailure;
+    }
+    // The new stream holds the whole content: the container is done with.
+    stream_close(std::move(stream));
+    stream = std::move(inner);
+    return kConverted;
+}
+
+// Peels layers until the stream is no container; layers nest in any order.
+int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords) {
+    ContainerHeader header;
+    for (int layers = 0; read_container_header(stream.get(), header); ++layers) {
+        if (layers == kMaxContainerLayers) {
+            TM_LOG(kError, "Too many container layers");
+            return kOtherFailure;
+        }
+        int result = open_container_layer(stream, header, passwords);
+        if (result != kConverted) return result;
+    }
+    return kConverted;
+}
+
+// Hands the file's records to the sink between new_file and end_file; end_file
+// is called whatever happened before, so the sink can tidy up.
+bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool continuation) {
+    bool ok = true;
+    if (!sink.new_file(info, continuation)) {
+        TM_LOG(kError, "Error on new file");
+        ok = false;
+    } else if (RecordIteratorPtr records = begin_records(file); !records) {
+        // Converting nothing would pass for success: the file fails instead.
+        TM_LOG(kError, "Could not start reading records");
+        ok = false;
+    } else {
+        for (const BusRecord* record = current(*records); record; record = current(*records)) {
+            if (!sink.record(*record)) {
+                TM_LOG(kError, "Error during handle record callback");
+                ok = false;
+                break;
+            }
+            next_record(*records);
+        }
+        end_records(std::move(records));
+    }
+    if (!sink.end_file(info)) {
+        TM_LOG(kError, "Error during end file callback");
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
+    const int path_length = static_cast<int>(input_path.size());
+    FileInfo info;
+    info.input_path = input_path;
+    info.output_stem = output_stem;
+
+    StreamPtr stream = context.input_root->open(input_path, kOpenLogFile);
+    if (!stream) {
+        TM_LOG(kError, "Could not open input file %.*s", path_length, input_path.data());
+        return kOtherFailure;
+    }
+    if (!add_read_buffer(stream, context.options->buffer_size)) return kOtherFailure;
+    if (int result = unwrap_containers(stream, context.options->passwords); result != kConverted) {
+        stream_close(std::move(stream));
+        return result;
+    }
+
+    MdfFilePtr file = open_mdf(stream.get());
+    if (!file) {
+        TM_LOG(kError, "Could not open MDF");
+        stream_close(std::move(stream));
+        return kOtherFailure;
+    }
+    if (!read_file_info(*file, info)) {
+        TM_LOG(kError, "Could not parse file header");
+        file.reset();
+        stream_close(std::move(stream));
+        return kOtherFailure;
+    }
+
+    FileRelation relation = relate_to_previous(context.previous, info);
+    context.previous = info;
+    if (relation.repeated) {
+        TM_LOG(kWarn, "Repeated input file (%s, %08" PRIu32 ", %08" PRIu32 ")", info.serial.c_str(), info.session,
+               info.split);
+        // A copy of the file just converted: no output, and the copy is kept.
+        file.reset();
+        stream_close(std::move(stream));
+        return kConverted;
+    }
+
+    bool ok = run_sink(*context.sink, *file, info, relation.continuation);
+    file.reset();
+    if (stream_close(std::move(stream)) != 0) {
+        TM_LOG(kError, "Could not close input file after conversion: %.*s", path_length, input_path.data());
+        return kOtherFailure;
+    }
+    if (!ok) return kOtherFailure;
+    if (context.options->delete_converted && !context.input_root->remove(input_path)) {
+        TM_LOG(kError, "Could not remove input file after conversion: %.*s", path_length, input_path.data());
+    }
+    return kConverted;
+}
+
+}  // namespace tracemill

@@ -1,0 +1,145 @@
+// The input walk and the creation of output folders.
+#include "driver/input_walk.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "driver/log.h"
+#include "driver/paths.h"
+
+namespace tracemill {
+
+namespace {
+
+// Result for a path that is neither file nor folder, or cannot be queried.
+constexpr int kUnusablePath = 129;
+
+struct FolderId {
+    uint64_t device;
+    uint64_t inode;
+};
+
+class Walk {
+public:
+    Walk(ConversionContext& context, const FileConverter& convert) : context_(context), convert_(convert) {}
+
+    int path(std::string_view in, std::string_view out) {
+        std::optional<PathInfo> info = context_.input_root->stat(in);
+        if (!info) {
+            // Unlike a missing path this is not the user's doing; the path fails and the walk goes on.
+            TM_LOG(kFatal, "Error during stat of %.*s, exiting", static_cast<int>(in.size()), in.data());
+            return kUnusablePath;
+        }
+        switch (info->kind) {
+            case PathKind::Directory: return folder(in, out, *info);
+            case PathKind::File: return file(in, out);
+            case PathKind::Missing:
+                TM_LOG(kWarn, "Could not find input file/folder %.*s", static_cast<int>(in.size()), in.data());
+                return 1;
+            case PathKind::Other: break;
+        }
+        return kUnusablePath;
+    }
+
+private:
+    bool on_current_path(const PathInfo& info) const {
+        if (info.device == 0 && info.inode == 0) return false;
+        for (const FolderId& id : open_folders_)
+            if (id.device == info.device && id.inode == info.inode) return true;
+        return false;
+    }
+
+    static std::string child(std::string_view parent, const std::string& name) {
+        std::string path(parent);
+        if (!path.empty() && path.back() != '/') path += '/';
+        path += name;
+        return path;
+    }
+
+    int folder(std::string_view in, std::string_view out, const PathInfo& info) {
+        // A symbolic link back to an enclosing folder would make the walk endless.
+        if (on_current_path(info)) {
+            TM_LOG(kWarn, "Skipping %.*s: it leads back into a folder being walked", static_cast<int>(in.size()),
+                   in.data());
+            return 0;
+        }
+        open_folders_.push_back({info.device, info.inode});
+        int result = 0;
+        for (const std::string& name : context_.input_root->list(in)) result |= path(child(in, name), child(out, name));
+        open_folders_.pop_back();
+        return result;
+    }
+
+    int file(std::string_view in, std::string_view out) {
+        if (!is_log_file(in)) return 0;
+        const size_t cut = std::min(out.size(), file_extension(out).size() + 1);
+        const std::string_view stem = out.substr(0, out.size() - cut);
+        if (context_.create_directories && context_.output_root != nullptr)
+            make_dirs(*context_.output_root, parent_folder(stem));
+        const int result = convert_(context_, in, stem);
+        if (result != 0)
+            TM_LOG(kError, "Error during conversion of %.*s", static_cast<int>(in.size()), in.data());
+        return result;
+    }
+
+    ConversionContext& context_;
+    const FileConverter& convert_;
+    std::vector<FolderId> open_folders_;
+};
+
+// "_out" goes before the first "/" of a top-level folder: run1/ becomes run1_out/.
+std::string with_out_suffix(std::string_view folder) {
+    std::string out(folder);
+    const size_t slash = out.find('/');
+    out.insert(slash == std::string::npos ? out.size() : slash, "_out");
+    return out;
+}
+
+}  // namespace
+
+int walk_path(ConversionContext& context, std::string_view in, std::string_view out, const FileConverter& convert) {
+    if (context.input_root == nullptr) return kUnusablePath;
+    return Walk(context, convert).path(in, out);
+}
+
+int convert_inputs(ConversionContext& context, const std::vector<std::string>& inputs, const FileConverter& convert) {
+    if (context.input_root == nullptr || context.options == nullptr) return kUnusablePath;
+    int result = 0;
+    for (const std::string& input : inputs) {
+        std::string out = input;
+        if (!context.options->no_append_root) {
+            std::optional<PathInfo> info = context.input_root->stat(input);
+            if (!info) {
+                TM_LOG(kFatal, "Could not query %.*s for information", static_cast<int>(input.size()), input.data());
+                return kUnusablePath;
+            }
+            if (info->kind == PathKind::Directory) out = with_out_suffix(input);
+        }
+        result |= walk_path(context, input, out, convert);
+    }
+    return result;
+}
+
+bool make_dirs(FileSystemRoot& root, std::string_view folder) {
+    std::string prefix;
+    size_t start = 0;
+    while (start <= folder.size()) {
+        size_t end = folder.find('/', start);
+        if (end == std::string_view::npos) end = folder.size();
+        if (end > start) {
+            if (!prefix.empty()) prefix += '/';
+            prefix.append(folder.substr(start, end - start));
+            std::optional<PathInfo> info = root.stat(prefix);
+            if (!info) return false;
+            if (info->kind == PathKind::Missing) {
+                if (!root.make_dir(prefix)) return false;
+            } else if (info->kind != PathKind::Directory) {
+                return false;
+            }
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+}  // namespace tracemill

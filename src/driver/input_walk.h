@@ -1,0 +1,29 @@
+// The walk over the inputs: folders depth-first in byte order, log files picked
+// by extension, output stems and folders formed under the output root.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/conversion_context.h"
+#include "driver/file_system_root.h"
+
+namespace tracemill {
+
+// Converts one log file into the output stem; returns 0, 2, 4 or 8.
+using FileConverter = std::function<int(ConversionContext&, std::string_view input, std::string_view stem)>;
+
+// Walks every input in order (relative to the input root); the OR of all results.
+int convert_inputs(ConversionContext& context, const std::vector<std::string>& inputs,
+                   const FileConverter& convert = convert_file);
+
+// Walks one file or folder tree; `in` is relative to the input root, `out` to the output root.
+int walk_path(ConversionContext& context, std::string_view in, std::string_view out,
+              const FileConverter& convert = convert_file);
+
+// Creates every missing level of `folder` under `root`; true when all exist as folders.
+bool make_dirs(FileSystemRoot& root, std::string_view folder);
+
+}  // namespace tracemill

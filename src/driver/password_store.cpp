@@ -1,0 +1,174 @@
+// Password file scanning with a small hand-written matcher. An entry is
+//   space* "(default|[a-fA-F digit]*)" space* : space* "(any but line feed, shortest)" space* ,? space*
+// where space and digit take their Unicode meaning. Entries start at a double
+// quote, so the search tries each quote in turn; every byte is looked at a
+// bounded number of times, whatever the input.
+#include "driver/password_store.h"
+
+#include <cstdio>
+#include <string>
+
+#include "driver/log.h"
+#include "driver/paths.h"
+#include "driver/run_context.h"
+#include "streams/byte_stream.h"
+
+namespace tracemill {
+
+namespace {
+
+struct CodePoint {
+    int32_t value;  // -1 for a byte that starts no valid UTF-8 sequence
+    size_t length;
+};
+
+CodePoint decode_utf8(std::string_view text, size_t pos) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80) return {lead, 1};
+    size_t length;
+    int32_t value;
+    if ((lead & 0xE0) == 0xC0) { length = 2; value = lead & 0x1F; }
+    else if ((lead & 0xF0) == 0xE0) { length = 3; value = lead & 0x0F; }
+    else if ((lead & 0xF8) == 0xF0) { length = 4; value = lead & 0x07; }
+    else return {-1, 1};
+    if (pos + length > text.size()) return {-1, 1};
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(pos + i) & 0xC0) != 0x80) return {-1, 1};
+        value = (value << 6) | (byte(pos + i) & 0x3F);
+    }
+    return {value, length};
+}
+
+bool is_unicode_space(int32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// First code point of every block of ten Unicode decimal digits (the mathematical
+// digits U+1D7CE..U+1D7FF are five such blocks).
+constexpr int32_t kDigitZeros[] = {
+    0x30,    0x660,   0x6F0,   0x7C0,   0x966,   0x9E6,   0xA66,   0xAE6,   0xB66,   0xBE6,   0xC66,
+    0xCE6,   0xD66,   0xDE6,   0xE50,   0xED0,   0xF20,   0x1040,  0x1090,  0x17E0,  0x1810,  0x1946,
+    0x19D0,  0x1A80,  0x1A90,  0x1B50,  0x1BB0,  0x1C40,  0x1C50,  0xA620,  0xA8D0,  0xA900,  0xA9D0,
+    0xA9F0,  0xAA50,  0xABF0,  0xFF10,  0x104A0, 0x10D30, 0x11066, 0x110F0, 0x11136, 0x111D0, 0x112F0,
+    0x11450, 0x114D0, 0x11650, 0x116C0, 0x11730, 0x118E0, 0x11950, 0x11C50, 0x11D50, 0x11DA0, 0x11F50,
+    0x16A60, 0x16AC0, 0x16B50, 0x1D7CE, 0x1D7D8, 0x1D7E2, 0x1D7EC, 0x1D7F6, 0x1E140, 0x1E2F0, 0x1E4F0,
+    0x1E950, 0x1FBF0,
+};
+
+bool is_unicode_digit(int32_t c) {
+    for (int32_t zero : kDigitZeros)
+        if (c >= zero && c <= zero + 9) return true;
+    return false;
+}
+
+bool is_key_char(int32_t c) {
+    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || is_unicode_digit(c);
+}
+
+size_t skip_spaces(std::string_view text, size_t pos) {
+    while (pos < text.size()) {
+        const CodePoint cp = decode_utf8(text, pos);
+        if (!is_unicode_space(cp.value)) break;
+        pos += cp.length;
+    }
+    return pos;
+}
+
+bool at(std::string_view text, size_t pos, char c) { return pos < text.size() && text[pos] == c; }
+
+// The entry whose key opens with the quote at `quote`, if one does.
+std::optional<PasswordEntry> match_entry_at(std::string_view text, size_t quote) {
+    size_t pos = quote + 1;
+    const size_t key_start = pos;
+    if (text.substr(pos, 7) == "default" && at(text, pos + 7, '"')) {
+        pos += 7;
+    } else {
+        while (pos < text.size()) {
+            const CodePoint cp = decode_utf8(text, pos);
+            if (!is_key_char(cp.value)) break;
+            pos += cp.length;
+        }
+    }
+    if (!at(text, pos, '"')) return std::nullopt;
+    const std::string_view key = text.substr(key_start, pos - key_start);
+    pos = skip_spaces(text, pos + 1);
+    if (!at(text, pos, ':')) return std::nullopt;
+    pos = skip_spaces(text, pos + 1);
+    if (!at(text, pos, '"')) return std::nullopt;
+    const size_t password_start = ++pos;
+    while (pos < text.size() && text[pos] != '"' && text[pos] != '\n') ++pos;
+    if (!at(text, pos, '"')) return std::nullopt;
+    const std::string_view password = text.substr(password_start, pos - password_start);
+    pos = skip_spaces(text, pos + 1);
+    if (at(text, pos, ',')) pos = skip_spaces(text, pos + 1);
+    return PasswordEntry{key, password, pos};
+}
+
+// Reads the whole file; false when fewer bytes than its size arrive.
+bool read_whole(ByteStream* stream, std::string& text) {
+    const int64_t size = stream_size(stream);
+    if (size < 0) return false;
+    text.resize(static_cast<size_t>(size));
+    size_t filled = 0;
+    while (filled < text.size()) {
+        const int64_t n = stream_read(stream, text.data() + filled, text.size() - filled);
+        if (n <= 0) return false;
+        filled += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<PasswordEntry> find_password_entry(std::string_view text, size_t from) {
+    for (size_t quote = text.find('"', from); quote != std::string_view::npos; quote = text.find('"', quote + 1)) {
+        if (std::optional<PasswordEntry> entry = match_entry_at(text, quote)) return entry;
+    }
+    return std::nullopt;
+}
+
+void scan_password_text(std::string_view text, PasswordStore& store) {
+    text = text.substr(0, text.find('\0'));
+    size_t pos = 0;
+    while (std::optional<PasswordEntry> entry = find_password_entry(text, pos)) {
+        if (!store.insert(std::string(entry->key), std::string(entry->password)))
+            TM_LOG(kWarn, "Failed to insert key for \"%.*s\" in password storage", static_cast<int>(entry->key.size()),
+                   entry->key.data());
+        pos = entry->end;
+    }
+}
+
+bool load_password_store(RunContext& context, int& exit_status) {
+    if (context.password_files.size() > 1) {
+        exit_status = 129;  // the option table allows one value; this cannot come from the command line
+        return false;
+    }
+    const bool named = context.password_files.size() == 1;
+    std::string path = named ? context.password_files.front() : std::string("passwords.json");
+    if (!named) normalize_path(path);
+
+    StreamPtr stream = open_file_stream(path, kFileRead);
+    if (!stream) {
+        if (!named) return true;
+        TM_LOG(kError, "Failed to open password file at %s", path.c_str());
+        exit_status |= 1;
+        return false;
+    }
+    std::string text;
+    if (read_whole(stream.get(), text)) scan_password_text(text, context.options.passwords);
+    stream_close(std::move(stream));
+    return true;
+}
+
+std::optional<std::string_view> find_password(const PasswordStore& store, uint32_t device_id) {
+    if (store.empty()) return std::nullopt;
+    char key[16];
+    snprintf(key, sizeof key, "%08X", device_id);
+    if (const std::string* password = store.find(key)) return std::string_view(*password);
+    if (const std::string* password = store.find("default")) return std::string_view(*password);
+    return std::nullopt;
+}
+
+}  // namespace tracemill

@@ -1,0 +1,136 @@
+// Path normalisation, the input root, and extension and folder views of a path.
+#include "driver/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "driver/log.h"
+#include "driver/run_context.h"
+
+namespace tracemill {
+
+namespace {
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool starts_with_drive(const std::string& path) {
+    return path.size() >= 3 && is_ascii_letter(path[0]) && path[1] == ':';
+}
+
+// One left-to-right pass over non-overlapping "//": three slashes become two.
+void collapse_double_slashes(std::string& path) {
+    size_t out = 0;
+    for (size_t i = 0; i < path.size(); ++out) {
+        path[out] = path[i];
+        i += (path[i] == '/' && i + 1 < path.size() && path[i + 1] == '/') ? 2 : 1;
+    }
+    path.resize(out);
+}
+
+// Joins a relative path with the working folder; false when that folder is unusable.
+bool make_absolute(std::string& path) {
+    char cwd[2048];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return false;
+    std::string folder(cwd);
+    for (char& c : folder)
+        if (c == '\\') c = '/';
+    std::unique_ptr<FileSystemRoot> root = local_root_new(std::move(folder));
+    if (!root) return false;
+    path = path == ".." ? std::string() : root->full_path(path);
+    return true;
+}
+
+}  // namespace
+
+std::optional<PathInfo> stat_local_path(const std::string& full_path) {
+    struct stat st;
+    if (::stat(full_path.c_str(), &st) != 0) {
+        // A path running through a file does not exist either.
+        if (errno == ENOENT || errno == ENOTDIR) return PathInfo{PathKind::Missing, 0, 0, 0};
+        return std::nullopt;
+    }
+    if (S_ISREG(st.st_mode)) return PathInfo{PathKind::File, static_cast<uint64_t>(st.st_size), 0, 0};
+    if (S_ISDIR(st.st_mode))
+        return PathInfo{PathKind::Directory, 0, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return PathInfo{PathKind::Other, 0, 0, 0};
+}
+
+void normalize_path(std::string& path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    collapse_double_slashes(path);
+    if (path.size() == 2 && is_ascii_letter(path[0]) && path[1] == ':') path += '/';
+    const bool absolute = starts_with_drive(path) || (!path.empty() && path[0] == '/');
+    if (!absolute && !make_absolute(path)) return;
+
+    // The platform refuses a file named with a final "/", so ask without it.
+    std::string query = path;
+    while (query.size() > 1 && query.back() == '/') query.pop_back();
+    std::optional<PathInfo> info = stat_local_path(query);
+    if (!info) {
+        TM_LOG(kError, "Could not stat path %s", path.c_str());
+        return;
+    }
+    if (info->kind == PathKind::Directory && (path.empty() || path.back() != '/')) path += '/';
+    if (info->kind == PathKind::File && !path.empty() && path.back() == '/') path.pop_back();
+}
+
+bool find_input_root(RunContext& context, int& exit_status) {
+    std::vector<std::string_view> candidates;
+    for (const std::string& input : context.inputs) {
+        const size_t n = input.size();
+        size_t i = (n > 1 && input[n - 1] == '/') ? n - 2 : n - 1;  // wraps to npos when empty
+        while (n > 0 && i >= 1 && input[i] != '/') --i;
+        if (n == 0 || i < 1) {
+            TM_LOG(kFatal, "Could not find root for %.*s", static_cast<int>(n), input.data());
+            exit_status = 132;
+            return false;
+        }
+        std::string_view candidate(input.data(), i + 1);
+        bool known = false;
+        for (std::string_view seen : candidates) known = known || seen == candidate;
+        if (!known) candidates.push_back(candidate);
+    }
+    if (candidates.size() != 1) {
+        if (candidates.size() > 1) TM_LOG(kFatal, "No common root detected for all inputs");
+        exit_status = 132;
+        return false;
+    }
+    context.input_root = std::string(candidates.front());
+    const size_t root_length = context.input_root.size();
+    for (std::string& input : context.inputs) input.erase(0, std::min(input.size(), root_length));
+    return true;
+}
+
+std::string_view file_extension(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    // A name without "." has no extension: a file called "MF4" is not a log file.
+    return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+}
+
+bool is_log_file(std::string_view path) {
+    std::string_view extension = file_extension(path);
+    if (extension.size() != 3) return false;
+    char lower[3];
+    for (size_t i = 0; i < 3; ++i) {
+        const char c = extension[i];
+        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    if (lower[0] != 'm' || lower[1] != 'f') return false;
+    return lower[2] == '4' || lower[2] == 'c' || lower[2] == 'e' || lower[2] == 'm';
+}
+
+std::string_view parent_folder(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
+}
+
+}  // namespace tracemill

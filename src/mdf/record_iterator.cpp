@@ -1,0 +1,123 @@
+// Merges the records of all data groups of a file into one sequence in time
+// order and turns record timestamps into absolute times.
+//
+// One head per data group with a pending record, kept as a binary min-heap
+// on the pending timestamp: taking a record re-inserts only the advanced
+// head, so a record costs O(log groups). Records of one group keep their file
+// order; equal timestamps of different groups come out in any order.
+#include "mdf/record_iterator.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "mdf/block_reader.h"
+#include "mdf/blocks.h"
+#include "mdf/record_reader.h"
+
+namespace tracemill {
+
+namespace {
+
+struct RecordHead {
+    BusRecord* record;
+    RecordReader* reader;
+};
+
+// A NaN timestamp would break the ordering; it sorts after every number.
+double sort_key(const RecordHead& head) {
+    const double t = head.record->timestamp;
+    return std::isnan(t) ? std::numeric_limits<double>::infinity() : t;
+}
+
+}  // namespace
+
+class RecordIterator {
+public:
+    BusRecord* current = nullptr;
+    double time_offset = 0;
+    std::vector<std::unique_ptr<RecordReader>> readers;
+    std::vector<RecordHead> heads;  // heads[0] holds the earliest pending record
+
+    void sift_down(size_t at) {
+        const size_t n = heads.size();
+        for (;;) {
+            size_t earliest = at;
+            const size_t left = 2 * at + 1;
+            const size_t right = left + 1;
+            if (left < n && sort_key(heads[left]) < sort_key(heads[earliest])) earliest = left;
+            if (right < n && sort_key(heads[right]) < sort_key(heads[earliest])) earliest = right;
+            if (earliest == at) return;
+            std::swap(heads[at], heads[earliest]);
+            at = earliest;
+        }
+    }
+
+    void make_heap() {
+        for (size_t i = heads.size() / 2; i-- > 0;) sift_down(i);
+    }
+
+    void hand_out_first() {
+        if (heads.empty()) {
+            current = nullptr;
+            return;
+        }
+        current = heads[0].record;
+        current->timestamp += time_offset;  // only once, right before it is handed out
+    }
+};
+
+void RecordIteratorDeleter::operator()(RecordIterator* iterator) const { delete iterator; }
+
+RecordIteratorPtr begin_records(const HdBlock& header) {
+    RecordIteratorPtr iterator(new (std::nothrow) RecordIterator);
+    if (!iterator) return nullptr;
+    iterator->time_offset = static_cast<double>(header.start_time_ns) * 1e-9 +
+                            60.0 * (static_cast<double>(header.tz_offset_min) + header.dst_offset_min);
+
+    uint32_t group_number = 0;
+    for (const BlockRef& ref : header.data_groups) {
+        ++group_number;
+        DgBlock* group = as_dg(ref);
+        if (!group) continue;
+        std::unique_ptr<RecordReader> reader(new (std::nothrow) RecordReader);
+        if (!reader) break;  // the groups taken so far are still read
+        reader->data_group = group;
+        reader->group_number = group_number;
+        BusRecord* first = reader_first(*reader);
+        if (!first) continue;
+        iterator->heads.push_back({first, reader.get()});
+        iterator->readers.push_back(std::move(reader));
+    }
+    iterator->make_heap();
+    iterator->hand_out_first();
+    return iterator;
+}
+
+RecordIteratorPtr begin_records(MdfFile& file) {
+    const HdBlock* header = file.header();
+    if (!header) return nullptr;
+    return begin_records(*header);
+}
+
+const BusRecord* current(const RecordIterator& iterator) { return iterator.current; }
+
+double time_offset(const RecordIterator& iterator) { return iterator.time_offset; }
+
+void next_record(RecordIterator& iterator) {
+    iterator.current = nullptr;
+    if (iterator.heads.empty()) return;
+    if (BusRecord* next = reader_next(*iterator.heads[0].reader)) {
+        iterator.heads[0].record = next;
+    } else {
+        iterator.heads[0] = iterator.heads.back();
+        iterator.heads.pop_back();
+    }
+    iterator.sift_down(0);
+    iterator.hand_out_first();
+}
+
+void end_records(RecordIteratorPtr iterator) { iterator.reset(); }
+
+}  // namespace tracemill

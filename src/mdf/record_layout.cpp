@@ -1,0 +1,80 @@
+// Preparing the record layouts of a data group when it has been loaded.
+#include "mdf/record_layout.h"
+
+#include <cstdint>
+
+#include "mdf/blocks.h"
+
+namespace tracemill {
+
+namespace {
+
+// Finds the first decoder with a signal data reference and resolves what it
+// points at, so the reader needs no lookups per record.
+void resolve_signal_source(RecordLayout& layout) {
+    const ChannelDecoderList& decoders = *layout.decoders;
+    for (size_t i = 0; i < decoders.size(); ++i) {
+        const ChannelDecoder& decoder = decoders[i];
+        if (!decoder.data_link) continue;
+        layout.signal_decoder = static_cast<int32_t>(i);
+        if (DataBlock* sd = as_sd(decoder.data_link)) {
+            layout.signal_source = SignalSource::SdBlock;
+            layout.signal_block = sd;
+        } else if (const CgBlock* vlsd = as_cg(decoder.data_link)) {
+            layout.signal_source = SignalSource::VlsdGroup;
+            layout.vlsd_record_id = vlsd->record_id;
+        } else {
+            layout.signal_source = SignalSource::Other;
+        }
+        return;
+    }
+}
+
+RecordLayout make_layout(CgBlock& group) {
+    RecordLayout layout;
+    layout.record_id = group.record_id;
+    if (group.is_vlsd()) {
+        layout.record_size = -1;
+        return layout;
+    }
+    // Sizes beyond what 31 bits hold cannot be records of a real file; they
+    // are kept as the largest size, which no data block can satisfy.
+    const uint64_t size = uint64_t{group.data_bytes} + group.inval_bytes;
+    layout.record_size = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+    build_channel_decoders(group);
+    layout.decoders = &group.decoders;
+    layout.frame_decoder = group.frame_decoder ? group.frame_decoder : select_frame_decoder(group.decoders);
+    resolve_signal_source(layout);
+    return layout;
+}
+
+}  // namespace
+
+void prepare_record_layouts(DgBlock& group) {
+    RecordLayouts& layouts = group.record_layouts;
+    layouts.clear();
+    bool any_registered = false;
+    uint64_t first_id = 0;
+    for (const BlockRef& ref : group.channel_groups) {
+        CgBlock* channel_group = as_cg(ref);
+        if (!channel_group) continue;
+        RecordLayout layout = make_layout(*channel_group);
+        const uint64_t id = layout.record_id;
+        // A record id met again stops registration: later groups stay out.
+        if (!layouts.insert(id, std::move(layout))) break;
+        if (!any_registered) {
+            any_registered = true;
+            first_id = id;
+        }
+    }
+
+    // Without record ids every record belongs to one group: keep the first
+    // registered group's layout under id 0.
+    if (group.record_id_size == 0 && !layouts.empty() && !layouts.find(0)) {
+        RecordLayout kept = *layouts.find(first_id);
+        layouts.clear();
+        layouts.insert(0, std::move(kept));
+    }
+}
+
+}  // namespace tracemill

@@ -1,0 +1,283 @@
+// Record reading of one data group: fixed records with or without record
+// ids, their signal data from SD blocks or from VLSD records, and the
+// warning that tells the user when a group's records end before its data.
+//
+// When the file is held in memory the raw record views point straight into
+// it; otherwise the bytes go through the block's stream view into buffers the
+// reader reuses, so no record allocates once the buffers have grown.
+#include "mdf/record_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/log.h"
+#include "mdf/blocks.h"
+#include "mdf/frame_decoders.h"
+
+namespace tracemill {
+
+namespace {
+
+// Bytes [offset, offset + count) of a data section, or fewer at its end.
+// `seek_failed` is set when the block's stream could not be positioned.
+std::span<const uint8_t> fetch(DataBlock& block, uint64_t offset, uint64_t count,
+                               std::vector<uint8_t>& buffer, bool& seek_failed) {
+    if (const uint8_t* memory = block.direct_data()) {
+        const uint64_t size = block.direct_size();
+        if (offset >= size) return {};
+        return {memory + offset, static_cast<size_t>(std::min(count, size - offset))};
+    }
+    const uint64_t size = block.data_size();
+    if (offset > size || stream_seek(&block, static_cast<int64_t>(offset), kSeekSet) != static_cast<int64_t>(offset)) {
+        seek_failed = true;
+        return {};
+    }
+    count = std::min(count, size - offset);  // never allocate for bytes that are not there
+    buffer.resize(count);
+    uint64_t delivered = 0;
+    while (delivered < count) {
+        const int64_t n = stream_read(&block, buffer.data() + delivered, count - delivered);
+        if (n <= 0) break;
+        delivered += static_cast<uint64_t>(n);
+    }
+    buffer.resize(delivered);
+    return {buffer.data(), buffer.size()};
+}
+
+uint64_t little_endian_value(std::span<const uint8_t> bytes) {
+    uint64_t value = 0;
+    for (size_t i = bytes.size(); i-- > 0;) value = (value << 8) | bytes[i];
+    return value;
+}
+
+uint32_t entry_length(std::span<const uint8_t> bytes) { return static_cast<uint32_t>(little_endian_value(bytes.first(4))); }
+
+bool ends(RecordReader& reader, RecordEnd why) {
+    reader.end = why;
+    return false;
+}
+
+const RawRecord* no_record(RecordReader& reader, RecordEnd why) {
+    reader.end = why;
+    return nullptr;
+}
+
+// A signal entry: u32 length L then L bytes at `offset` of `block`. Entries
+// longer than the reader takes, or whose length cannot be read, give no
+// signal data; an entry cut by the end of the data keeps what is there.
+std::span<const uint8_t> read_signal_entry(RecordReader& reader, DataBlock& block, uint64_t offset,
+                                           bool& seek_failed) {
+    const auto head = fetch(block, offset, 4, reader.signal_bytes, seek_failed);
+    if (head.size() < 4) return {};
+    const uint32_t length = entry_length(head);
+    if (length > kMaxSignalLength) {
+        TM_LOG(kError, "Unexpectedly large record: %u", length);
+        return {};
+    }
+    return fetch(block, offset, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
+}
+
+std::span<const uint8_t> read_sd_signal(RecordReader& reader, const RecordLayout& layout,
+                                        std::span<const uint8_t> record) {
+    const ChannelDecoder& decoder = (*layout.decoders)[layout.signal_decoder];
+    const uint64_t offset = read_bits(record, decoder.bit_position, decoder.bit_count, decoder.little_endian);
+    bool seek_failed = false;  // an unreachable entry is an entry without data, not the end of the group
+    return read_signal_entry(reader, *layout.signal_block, offset, seek_failed);
+}
+
+// The VLSD record that follows a record at `offset`, if it belongs to the
+// layout's VLSD group; `consumed` grows by its size when it is taken.
+bool read_vlsd_signal(RecordReader& reader, const RecordLayout& layout, uint64_t offset,
+                      std::span<const uint8_t>& signal, uint64_t& consumed) {
+    const uint32_t id_size = reader.data_group->record_id_size;
+    bool seek_failed = false;
+    const auto id = fetch(*reader.data, offset, id_size, reader.signal_bytes, seek_failed);
+    if (seek_failed) return ends(reader, RecordEnd::SeekFailed);
+    if (id.size() < id_size || little_endian_value(id) != layout.vlsd_record_id) return true;  // not ours: left for the next read
+
+    const auto head = fetch(*reader.data, offset + id_size, 4, reader.signal_bytes, seek_failed);
+    if (head.size() < 4) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
+    const uint32_t length = entry_length(head);
+    if (length > kMaxSignalLength) {
+        TM_LOG(kError, "Unexpectedly large record: %u", length);
+        if (offset + id_size + 4 + length > reader.data->data_size()) return ends(reader, RecordEnd::CutShort);
+    } else {
+        signal = fetch(*reader.data, offset + id_size, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
+        if (signal.size() < 4 + uint64_t{length}) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
+    }
+    consumed += id_size + 4 + uint64_t{length};
+    return true;
+}
+
+// Reads the fixed record at `offset`; false (with the reason) when it is not all there.
+bool read_fixed(RecordReader& reader, uint64_t offset, int32_t size, std::span<const uint8_t>& record) {
+    bool seek_failed = false;
+    record = fetch(*reader.data, offset, static_cast<uint64_t>(size), reader.record_bytes, seek_failed);
+    if (seek_failed) return ends(reader, RecordEnd::SeekFailed);
+    if (record.size() < static_cast<uint64_t>(size)) return ends(reader, RecordEnd::CutShort);
+    return true;
+}
+
+void deliver(RecordReader& reader, const RecordLayout& layout, std::span<const uint8_t> record,
+             std::span<const uint8_t> signal) {
+    reader.raw.record = record;
+    reader.raw.signal = signal;
+    reader.raw.decoders = layout.decoders;
+    reader.frame_decoder = layout.frame_decoder;
+}
+
+const RawRecord* read_without_record_id(RecordReader& reader) {
+    const RecordLayout& layout = *reader.sole_layout;
+    if (reader.position >= reader.data->data_size()) return no_record(reader, RecordEnd::CleanEnd);
+    std::span<const uint8_t> record;
+    if (!read_fixed(reader, reader.position, layout.record_size, record)) return nullptr;
+    // Without record ids there is no VLSD record to follow; only SD entries count.
+    std::span<const uint8_t> signal;
+    if (layout.signal_source == SignalSource::SdBlock) signal = read_sd_signal(reader, layout, record);
+    reader.position += static_cast<uint64_t>(layout.record_size);
+    deliver(reader, layout, record, signal);
+    return &reader.raw;
+}
+
+const RecordLayout* layout_for(RecordReader& reader, uint64_t record_id) {
+    if (reader.last_layout && reader.last_layout->record_id == record_id) return reader.last_layout;
+    const RecordLayout* layout = reader.data_group->record_layouts.find(record_id);
+    if (layout) reader.last_layout = layout;
+    return layout;
+}
+
+// Skips a VLSD record met on its own: it belongs to no record we could pair
+// it with, and the records behind it are still good.
+bool skip_vlsd_record(RecordReader& reader, uint32_t id_size) {
+    bool seek_failed = false;
+    const auto head = fetch(*reader.data, reader.position + id_size, 4, reader.signal_bytes, seek_failed);
+    if (head.size() < 4) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
+    const uint64_t next = reader.position + id_size + 4 + entry_length(head);
+    if (next > reader.data->data_size()) return ends(reader, RecordEnd::CutShort);
+    reader.position = next;
+    return true;
+}
+
+const RawRecord* read_with_record_id(RecordReader& reader) {
+    const uint32_t id_size = reader.data_group->record_id_size;
+    for (;;) {
+        if (reader.position >= reader.data->data_size()) return no_record(reader, RecordEnd::CleanEnd);
+        bool seek_failed = false;
+        const auto id_bytes = fetch(*reader.data, reader.position, id_size, reader.record_bytes, seek_failed);
+        if (seek_failed) return no_record(reader, RecordEnd::SeekFailed);
+        if (id_bytes.size() < id_size) return no_record(reader, RecordEnd::CutShort);
+        const uint64_t record_id = little_endian_value(id_bytes);
+
+        const RecordLayout* layout = layout_for(reader, record_id);
+        if (!layout) {
+            reader.unknown_record_id = record_id;
+            return no_record(reader, RecordEnd::UnknownRecordId);
+        }
+        if (layout->record_size < 0) {
+            if (!skip_vlsd_record(reader, id_size)) return nullptr;
+            continue;
+        }
+
+        std::span<const uint8_t> record;
+        if (!read_fixed(reader, reader.position + id_size, layout->record_size, record)) return nullptr;
+        uint64_t consumed = id_size + static_cast<uint64_t>(layout->record_size);
+        std::span<const uint8_t> signal;
+        if (layout->signal_source == SignalSource::SdBlock) {
+            signal = read_sd_signal(reader, *layout, record);
+        } else if (layout->signal_source == SignalSource::VlsdGroup) {
+            if (!read_vlsd_signal(reader, *layout, reader.position + consumed, signal, consumed)) return nullptr;
+        }
+        reader.position += consumed;
+        deliver(reader, *layout, record, signal);
+        return &reader.raw;
+    }
+}
+
+// Checks, once per reader, whether the group can have records at all.
+bool start_reading(RecordReader& reader) {
+    reader.end = RecordEnd::None;
+    reader.last_layout = nullptr;
+    reader.records_delivered = 0;
+    DgBlock* group = reader.data_group;
+    reader.data = group ? as_dt(group->data) : nullptr;
+    if (!reader.data || group->record_layouts.empty()) return ends(reader, RecordEnd::CleanEnd);
+    if (group->record_id_size > 8) return ends(reader, RecordEnd::RecordIdTooWide);
+    // A group with record ids is read with them, even when it has a single channel group.
+    reader.by_record_id = group->record_id_size > 0;
+    if (reader.by_record_id) return true;
+    reader.sole_layout = group->record_layouts.find(0);
+    if (!reader.sole_layout) return ends(reader, RecordEnd::CleanEnd);
+    if (reader.sole_layout->record_size < 0) return ends(reader, RecordEnd::OnlyVlsd);
+    if (reader.sole_layout->record_size == 0) return ends(reader, RecordEnd::EmptyRecords);
+    return true;
+}
+
+const char* end_reason_text(RecordEnd end) {
+    switch (end) {
+    case RecordEnd::SeekFailed: return "its data block could not be positioned";
+    case RecordEnd::CutShort: return "the data ends inside a record";
+    case RecordEnd::RecordIdTooWide: return "record ids wider than 8 bytes are not supported";
+    case RecordEnd::EmptyRecords: return "its records have a size of 0";
+    case RecordEnd::OnlyVlsd: return "its only channel group holds variable-length data";
+    case RecordEnd::NotDecoded: return "a record could not be decoded";
+    default: return "";
+    }
+}
+
+// One warning per group whose records end before its data does. A group that
+// holds no bus data is not bus traffic: its refusal at the first record is
+// expected and stays silent.
+void report_end(const RecordReader& reader) {
+    if (reader.end == RecordEnd::None || reader.end == RecordEnd::CleanEnd) return;
+    if (reader.end == RecordEnd::NotDecoded && reader.records_delivered == 0 &&
+        reader.frame_decoder == decode_unsupported)
+        return;
+    const unsigned long long offset = reader.data_group ? reader.data_group->file_offset : 0;
+    if (reader.end == RecordEnd::UnknownRecordId) {
+        TM_LOG(kWarn, "Records of data group %u (at offset %llu) end after %llu records: unregistered record id %llu",
+               reader.group_number, offset, static_cast<unsigned long long>(reader.records_delivered),
+               static_cast<unsigned long long>(reader.unknown_record_id));
+        return;
+    }
+    TM_LOG(kWarn, "Records of data group %u (at offset %llu) end after %llu records: %s", reader.group_number,
+           offset, static_cast<unsigned long long>(reader.records_delivered), end_reason_text(reader.end));
+}
+
+BusRecord* decode(RecordReader& reader) {
+    const RawRecord* raw = reader.by_record_id ? read_with_record_id(reader) : read_without_record_id(reader);
+    if (!raw) {
+        report_end(reader);
+        return nullptr;
+    }
+    reader.output.data.clear();
+    if (!reader.frame_decoder(*raw, reader.output)) {
+        reader.end = RecordEnd::NotDecoded;
+        report_end(reader);
+        return nullptr;
+    }
+    ++reader.records_delivered;
+    return &reader.output;
+}
+
+}  // namespace
+
+const RawRecord* read_record(RecordReader& reader) {
+    if (reader.end != RecordEnd::None || !reader.data) return nullptr;
+    return reader.by_record_id ? read_with_record_id(reader) : read_without_record_id(reader);
+}
+
+BusRecord* reader_first(RecordReader& reader) {
+    reader.position = 0;
+    if (!start_reading(reader)) {
+        report_end(reader);
+        return nullptr;
+    }
+    return decode(reader);
+}
+
+BusRecord* reader_next(RecordReader& reader) {
+    if (reader.end != RecordEnd::None) return nullptr;
+    return decode(reader);
+}
+
+}  // namespace tracemill

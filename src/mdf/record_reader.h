@@ -1,0 +1,62 @@
+// Reads the records of one data group, one at a time, and decodes each with
+// its channel group's frame decoder into a BusRecord the reader reuses.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "mdf/bus_record.h"
+#include "mdf/record_layout.h"
+
+namespace tracemill {
+
+struct DgBlock;
+struct DataBlock;
+
+// Why a data group's records ended; everything but CleanEnd is reported.
+enum class RecordEnd : uint8_t {
+    None,             // still reading
+    CleanEnd,         // the data ended between two records, or the group has no data
+    SeekFailed,       // the data block could not be positioned
+    CutShort,         // the data ended inside a record
+    UnknownRecordId,  // a record id no channel group has
+    RecordIdTooWide,  // record ids of more than 8 bytes
+    EmptyRecords,     // records of size 0 would never advance
+    OnlyVlsd,         // a group without record ids whose only group is VLSD
+    NotDecoded,       // the frame decoder refused a record
+};
+
+// Largest signal entry the reader takes; longer entries count as no signal data.
+inline constexpr uint32_t kMaxSignalLength = 128;
+
+struct RecordReader {
+    DgBlock* data_group = nullptr;
+    uint32_t group_number = 0;  // 1-based place in the file's data groups, for messages
+    uint64_t position = 0;      // within the data section of the group's DT block
+    RawRecord raw;
+    std::vector<uint8_t> record_bytes;  // used when the data is not in memory
+    std::vector<uint8_t> signal_bytes;
+    FrameDecoder frame_decoder = nullptr;
+    BusRecord output;
+
+    // Fixed when the reader starts.
+    DataBlock* data = nullptr;
+    bool by_record_id = false;  // records carry a record id
+    const RecordLayout* sole_layout = nullptr;  // the layout of a group without record ids
+    const RecordLayout* last_layout = nullptr;  // saves the lookup for runs of one record id
+
+    uint64_t records_delivered = 0;
+    RecordEnd end = RecordEnd::None;
+    uint64_t unknown_record_id = 0;
+};
+
+// Reads the record at `position` and advances; none at the end of the group's
+// records (then `end` says why).
+const RawRecord* read_record(RecordReader& reader);
+
+// Starts from the first record; none when the group yields nothing.
+BusRecord* reader_first(RecordReader& reader);
+// The next record; none when the group's records have ended.
+BusRecord* reader_next(RecordReader& reader);
+
+}  // namespace tracemill

@@ -1,0 +1,132 @@
+// The read window on an inner stream, and open_buffered_stream.
+#include "streams/buffered_stream.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace tracemill {
+
+std::unique_ptr<BufferedStream> BufferedStream::create(ByteStream* inner, StreamPtr owned, uint64_t capacity) {
+    if (!inner) return nullptr;
+    if (capacity > UINT64_MAX - 7) return nullptr;
+    const uint64_t rounded = (capacity + 7) & ~uint64_t{7};
+    if (rounded > SIZE_MAX) return nullptr;
+    // calloc of a whole-file window is cheap: fresh pages come zeroed.
+    auto* buffer = static_cast<uint8_t*>(std::calloc(rounded ? rounded : 1, 1));
+    if (!buffer) return nullptr;
+    std::unique_ptr<BufferedStream> stream(new (std::nothrow) BufferedStream(inner, std::move(owned), buffer, rounded));
+    if (!stream) std::free(buffer);  // an owned inner stream is released with `owned`
+    return stream;
+}
+
+std::unique_ptr<BufferedStream> BufferedStream::owning(StreamPtr inner, uint64_t capacity) {
+    ByteStream* raw = inner.get();
+    return create(raw, std::move(inner), capacity);
+}
+
+std::unique_ptr<BufferedStream> BufferedStream::borrowing(ByteStream* inner, uint64_t capacity) {
+    return create(inner, nullptr, capacity);
+}
+
+BufferedStream::~BufferedStream() { std::free(buffer_); }
+
+int64_t BufferedStream::fill_window(uint64_t at) {
+    const int64_t got = stream_read(inner_, buffer_, capacity_);
+    if (got > 0) {
+        buffer_start_ = at;
+        fill_ = static_cast<uint64_t>(got);
+        offset_in_buffer_ = 0;
+    } else if (got < 0) {
+        drop_window();  // the failed read may have scribbled over the buffer
+    }
+    return got;
+}
+
+void BufferedStream::drop_window() {
+    buffer_start_ += offset_in_buffer_;
+    offset_in_buffer_ = 0;
+    fill_ = 0;
+}
+
+int64_t BufferedStream::read(void* dst, uint64_t count) {
+    const uint64_t available = fill_ - offset_in_buffer_;
+    if (count <= available) {
+        std::memcpy(dst, buffer_ + offset_in_buffer_, count);
+        offset_in_buffer_ += count;
+        return static_cast<int64_t>(count);
+    }
+    return read_slow(static_cast<uint8_t*>(dst), count);
+}
+
+int64_t BufferedStream::read_slow(uint8_t* dst, uint64_t count) {
+    uint64_t delivered = 0;
+    while (delivered < count) {
+        if (fill_ == offset_in_buffer_) {
+            const uint64_t at = buffer_start_ + offset_in_buffer_;
+            if (stream_seek(inner_, static_cast<int64_t>(at), kSeekSet) < 0) break;
+            if (fill_window(at) <= 0) break;
+        }
+        const uint64_t n = std::min(count - delivered, fill_ - offset_in_buffer_);
+        std::memcpy(dst + delivered, buffer_ + offset_in_buffer_, n);
+        offset_in_buffer_ += n;
+        delivered += n;
+    }
+    return static_cast<int64_t>(delivered);
+}
+
+int64_t BufferedStream::seek(int64_t offset, int32_t whence) {
+    int64_t target;
+    switch (whence) {
+        case kSeekSet:
+            target = offset;
+            break;
+        case kSeekCur:
+            if (__builtin_add_overflow(tell(), offset, &target)) return -1;
+            break;
+        case kSeekEnd:
+            // A failed inner seek leaves the inner position meaningless to us.
+            if (stream_seek(inner_, offset, kSeekEnd) < 0) return -1;
+            target = stream_tell(inner_);
+            break;
+        default:
+            return -1;
+    }
+    if (target < 0) return -1;
+    const auto at = static_cast<uint64_t>(target);
+    if (at >= buffer_start_ && at - buffer_start_ <= fill_) {
+        offset_in_buffer_ = at - buffer_start_;
+        return target;
+    }
+    return seek_outside_window(at);
+}
+
+int64_t BufferedStream::seek_outside_window(uint64_t target) {
+    if (stream_seek(inner_, static_cast<int64_t>(target), kSeekSet) < 0) return -1;
+    const int64_t got = fill_window(target);
+    if (got < 0) return -1;  // the position stays where it was
+    if (got == 0) {
+        // Nothing at or beyond the target: stand there with an empty window.
+        buffer_start_ = target;
+        fill_ = 0;
+        offset_in_buffer_ = 0;
+    }
+    return static_cast<int64_t>(target);
+}
+
+int32_t BufferedStream::close() {
+    inner_ = nullptr;
+    if (owned_inner_) return stream_close(std::move(owned_inner_));
+    return 0;
+}
+
+StreamPtr open_buffered_stream(StreamPtr inner, uint64_t capacity) {
+    return BufferedStream::owning(std::move(inner), capacity);
+}
+
+StreamPtr open_buffered_stream_borrowed(ByteStream* inner, uint64_t capacity) {
+    return BufferedStream::borrowing(inner, capacity);
+}
+
+}  // namespace tracemill

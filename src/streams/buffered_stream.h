@@ -1,0 +1,59 @@
+// A read-only window of `capacity` bytes on an inner stream.
+//
+// Seeks inside the window and reads that the window can serve are answered
+// with plain arithmetic and a memcpy, without touching the inner stream; with
+// a window as large as the file, parsing does no file I/O after the first
+// read. The end of the buffered data counts as inside the window, and a seek
+// to the end of the inner data always succeeds, so the size and trailer of a
+// file can be read through a window smaller than the file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "streams/byte_stream.h"
+
+namespace tracemill {
+
+class BufferedStream final : public ByteStream {
+public:
+    ~BufferedStream() override;
+    BufferedStream(const BufferedStream&) = delete;
+    BufferedStream& operator=(const BufferedStream&) = delete;
+
+    // None when `inner` is null, or the buffer cannot be allocated. The
+    // capacity is rounded up to a multiple of 8.
+    static std::unique_ptr<BufferedStream> owning(StreamPtr inner, uint64_t capacity);
+    static std::unique_ptr<BufferedStream> borrowing(ByteStream* inner, uint64_t capacity);
+
+    int64_t read(void* dst, uint64_t count) override;
+    int64_t tell() override { return static_cast<int64_t>(buffer_start_ + offset_in_buffer_); }
+    int64_t seek(int64_t offset, int32_t whence) override;
+    // Closes the inner stream when it is owned and returns its result.
+    int32_t close() override;
+
+    uint64_t capacity() const { return capacity_; }
+
+private:
+    BufferedStream(ByteStream* inner, StreamPtr owned, uint8_t* buffer, uint64_t capacity)
+        : inner_(inner), owned_inner_(std::move(owned)), buffer_(buffer), capacity_(capacity) {}
+    static std::unique_ptr<BufferedStream> create(ByteStream* inner, StreamPtr owned, uint64_t capacity);
+
+    // Fills the window from inner position `at`, where the inner stream
+    // already stands; returns the inner read's result.
+    int64_t fill_window(uint64_t at);
+    // Forgets the window's bytes, keeping the position.
+    void drop_window();
+    int64_t read_slow(uint8_t* dst, uint64_t count);
+    int64_t seek_outside_window(uint64_t target);
+
+    ByteStream* inner_;
+    StreamPtr owned_inner_;  // set when closing this stream closes the inner one
+    uint8_t* buffer_;        // capacity_ bytes, zeroed at creation
+    uint64_t capacity_;
+    uint64_t fill_ = 0;              // valid bytes in the buffer
+    uint64_t offset_in_buffer_ = 0;  // read position inside the buffer
+    uint64_t buffer_start_ = 0;      // inner position of buffer_[0]
+};
+
+}  // namespace tracemill

@@ -1,0 +1,128 @@
+// Opens a compressed container: checks its header and parameters, runs the
+// payload through a range view, the CRC register and the heatshrink decoder
+// into memory, and checks the CRC footer when there is one.
+#include "streams/decompressed_stream.h"
+
+#include <bit>
+#include <new>
+
+#include "driver/log.h"
+#include "streams/crc_stream.h"
+#include "streams/field_reader.h"
+#include "streams/heatshrink_stream.h"
+#include "streams/memory_stream.h"
+
+namespace tracemill {
+namespace {
+
+constexpr size_t kDrainChunk = 16384;
+
+bool accepts_header(const ContainerHeader& header) {
+    return header.container_type == kContainerCompressed && header.format_version == 1 &&
+           header.check_flag <= 1 && header.footer_flag == header.check_flag;
+}
+
+// End of the payload for range_stream_new: before the footer, or open.
+bool payload_end(ByteStream* container, const ContainerHeader& header, int64_t& end) {
+    end = -1;
+    if (header.footer_flag == 0) return true;
+    const int64_t size = stream_size(container);
+    if (size < 0) {
+        TM_LOG(kError, "Could not determine the size of the compressed container");
+        return false;
+    }
+    if (size - 4 < kCompressedPayloadOffset) {
+        TM_LOG(kError, "Compressed container of %lld bytes is too short to hold its CRC footer",
+               static_cast<long long>(size));
+        return false;
+    }
+    end = size - 4;
+    return true;
+}
+
+// Moves every decompressed byte into `destination`. Unlike a plain copy this
+// tells a source failure and a destination that stops accepting bytes (memory
+// exhausted) from the end of the data.
+bool drain(ByteStream* source, ByteStream* destination) {
+    uint8_t chunk[kDrainChunk];
+    uint64_t stored = 0;
+    for (;;) {
+        const int64_t got = stream_read(source, chunk, sizeof chunk);
+        if (got == 0) return true;
+        if (got < 0) {
+            TM_LOG(kError, "Could not read the compressed payload");
+            return false;
+        }
+        if (stream_write(destination, chunk, static_cast<uint64_t>(got)) != got) {
+            TM_LOG(kError, "Out of memory while storing decompressed data (%llu bytes stored)",
+                   static_cast<unsigned long long>(stored));
+            return false;
+        }
+        stored += static_cast<uint64_t>(got);
+    }
+}
+
+}  // namespace
+
+uint8_t window_bits_of(uint32_t window_param) {
+    return window_param == 0 ? 0 : static_cast<uint8_t>(std::countr_zero(window_param));
+}
+
+bool decompress_container(ByteStream* container, const ContainerHeader& header, ByteStream* destination,
+                          uint32_t* window_param, uint32_t* lookahead_param) {
+    if (container == nullptr || destination == nullptr || !accepts_header(header)) return false;
+
+    if (stream_seek(container, kContainerHeaderSize, kSeekSet) != kContainerHeaderSize) return false;
+    FieldReader fields = FieldReader::at(container);
+    uint32_t lookahead = 0;
+    uint32_t window = 0;
+    if (!fields.read_u32_be(lookahead) || !fields.read_u32_be(window)) return false;
+    if (window_param != nullptr) *window_param = window;
+    if (lookahead_param != nullptr) *lookahead_param = lookahead;
+
+    int64_t end = -1;
+    if (!payload_end(container, header, end)) return false;
+
+    StreamPtr range = range_stream_new(container, kCompressedPayloadOffset, end);
+    if (!range || stream_seek(range.get(), 0, kSeekSet) != 0) {
+        stream_close(std::move(range));
+        return false;
+    }
+    std::unique_ptr<CrcStream> crc = crc_stream_new(range.get());
+    std::unique_ptr<HeatshrinkStream> decompressor =
+        heatshrink_stream_new(crc.get(), window_bits_of(window), static_cast<uint8_t>(lookahead & 0xFF));
+    bool ok = decompressor != nullptr && drain(decompressor.get(), destination);
+    const uint32_t computed = crc ? crc_stream_value(*crc) : kCrc32Initial;
+
+    stream_close(std::move(decompressor));
+    stream_close(std::move(crc));
+    stream_close(std::move(range));
+
+    if (ok && header.footer_flag == 1) ok = verify_crc_footer(container, computed);
+    return ok;
+}
+
+StreamPtr open_decompressed_stream(ByteStream* container, const ContainerHeader& header) {
+    if (container == nullptr || !accepts_header(header)) return nullptr;
+    std::unique_ptr<MemoryStream> inner = memory_stream_new();
+    if (!inner) {
+        TM_LOG(kError, "Out of memory while opening the compressed container");
+        return nullptr;
+    }
+    uint32_t window = 0;
+    uint32_t lookahead = 0;
+    if (!decompress_container(container, header, inner.get(), &window, &lookahead)) {
+        stream_close(std::move(inner));
+        return nullptr;
+    }
+    auto* stream = new (std::nothrow) DecompressedStream(header, window, lookahead, std::move(inner));
+    if (stream == nullptr) {
+        // The constructor did not run, so `inner` still owns the memory.
+        stream_close(std::move(inner));
+        TM_LOG(kError, "Out of memory while opening the compressed container");
+        return nullptr;
+    }
+    return StreamPtr(stream);
+}
+
+}  // namespace tracemill

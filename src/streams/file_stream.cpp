@@ -1,0 +1,66 @@
+// Standard I/O file streams with 64-bit positions, and open_file_stream.
+#define _FILE_OFFSET_BITS 64  // 64-bit off_t for fseeko/ftello on 32-bit systems too
+
+#include "streams/file_stream.h"
+
+#include <sys/types.h>
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+namespace tracemill {
+
+FileStream::~FileStream() {
+    if (file_) std::fclose(file_);
+}
+
+int64_t FileStream::tell() {
+    return static_cast<int64_t>(ftello(file_));
+}
+
+int64_t FileStream::seek(int64_t offset, int32_t whence) {
+    // The field reader seeks before every field; most seeks land where we are.
+    if (whence == kSeekSet && offset == position_) return offset;
+    if (whence < kSeekSet || whence > kSeekEnd) return -1;
+    const int result = fseeko(file_, static_cast<off_t>(offset), whence);
+    if (result != 0) return result;
+    position_ = static_cast<int64_t>(ftello(file_));
+    return position_;
+}
+
+int32_t FileStream::close() {
+    std::FILE* file = file_;
+    file_ = nullptr;  // the handle is gone after fclose, even when it fails
+    return file ? std::fclose(file) : 0;
+}
+
+int64_t FileReadStream::read(void* dst, uint64_t count) {
+    const size_t got = std::fread(dst, 1, count, file_);
+    position_ += static_cast<int64_t>(got);
+    return static_cast<int64_t>(got);
+}
+
+int64_t FileWriteStream::write(const void* src, uint64_t count) {
+    const size_t put = std::fwrite(src, 1, count, file_);
+    position_ += static_cast<int64_t>(put);
+    return static_cast<int64_t>(put);
+}
+
+StreamPtr open_file_stream(std::string_view path, int32_t mode) {
+    if (path.data() == nullptr) return nullptr;
+    if (mode != kFileRead && mode != kFileWrite) return nullptr;
+    const std::string zero_terminated(path);
+    std::FILE* file = std::fopen(zero_terminated.c_str(), mode == kFileRead ? "rb" : "wb");
+    if (!file) return nullptr;
+    StreamPtr stream;
+    if (mode == kFileRead) {
+        stream.reset(new (std::nothrow) FileReadStream(file));
+    } else {
+        stream.reset(new (std::nothrow) FileWriteStream(file));
+    }
+    if (!stream) std::fclose(file);
+    return stream;
+}
+
+}  // namespace tracemill

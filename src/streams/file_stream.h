@@ -1,0 +1,46 @@
+// Streams on files opened with the standard I/O library.
+//
+// A file is opened either for reading or for writing, never both: a reading
+// stream has no write and a writing stream has no read (both answer -2).
+// Positions are 64-bit, so files of 2 GiB and more work. The position is
+// cached, which lets the field reader's seek-before-every-field cost nothing
+// when the file is already there.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "streams/byte_stream.h"
+
+namespace tracemill {
+
+class FileStream : public ByteStream {
+public:
+    explicit FileStream(std::FILE* file) : file_(file) {}
+    ~FileStream() override;
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    int64_t tell() override;
+    int64_t seek(int64_t offset, int32_t whence) override;
+    // Closes the handle; non-zero when the standard I/O library reports a failure.
+    int32_t close() override;
+
+protected:
+    std::FILE* file_;
+    int64_t position_ = 0;  // advanced by reads and writes, refreshed after real seeks
+};
+
+class FileReadStream final : public FileStream {
+public:
+    using FileStream::FileStream;
+    int64_t read(void* dst, uint64_t count) override;
+};
+
+class FileWriteStream final : public FileStream {
+public:
+    using FileStream::FileStream;
+    int64_t write(const void* src, uint64_t count) override;
+};
+
+}  // namespace tracemill

@@ -1,0 +1,51 @@
+// A growable in-memory byte area used as a stream: the home of decompressed
+// and decrypted file content, which the MDF4 reader then seeks in freely.
+//
+// Growth never throws: when the area cannot be enlarged, write returns -1 and
+// the stream is left as it was, so callers can report running out of memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "streams/byte_stream.h"
+
+namespace tracemill {
+
+class MemoryStream final : public ByteStream {
+public:
+    MemoryStream() = default;
+    ~MemoryStream() override;
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+
+    int64_t read(void* dst, uint64_t count) override;
+    int64_t write(const void* src, uint64_t count) override;
+    int64_t tell() override { return static_cast<int64_t>(position_); }
+    // Targets from 0 up to the capacity are accepted (also from the end with a
+    // positive offset); reads beyond the size deliver nothing.
+    int64_t seek(int64_t offset, int32_t whence) override;
+    int32_t close() override;
+
+    // The meaningful bytes: [data(), data() + size()).
+    const uint8_t* data() const { return data_; }
+    uint64_t size() const { return size_; }
+    uint64_t capacity() const { return capacity_; }
+
+private:
+    bool grow_to_hold(uint64_t end);
+
+    uint8_t* data_ = nullptr;
+    uint64_t capacity_ = 0;
+    uint64_t size_ = 0;  // highest position ever reached by a write
+    uint64_t position_ = 0;
+};
+
+// An empty stream; none when the object cannot be allocated.
+std::unique_ptr<MemoryStream> memory_stream_new();
+
+// A stream holding a copy of `n` bytes, positioned at 0; none on allocation failure.
+std::unique_ptr<MemoryStream> memory_stream_from(const void* bytes, size_t n);
+
+}  // namespace tracemill

@@ -1,0 +1,64 @@
+// The -f/--trace-format option: which trace file version the writer produces.
+#include "trc/trace_format_option.h"
+
+#include <cstdio>
+#include <new>
+
+namespace tracemill {
+
+namespace {
+
+constexpr char kShort[] = "f";
+constexpr char kLong[] = "trace-format";
+constexpr char kShown[] = "{version1,version2}";
+constexpr int kRejected = 1;
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char c = a[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != b[i]) return false;
+    }
+    return true;
+}
+
+int check_trace_format(const char* const* values, int count, void* destination) {
+    auto* context = static_cast<RunContext*>(destination);
+    const uint32_t version = count == 0 ? 2 : parse_trace_format(values[0]);
+    if (version == 0) return kRejected;
+    context->trace_version = version;
+    return 0;
+}
+
+void report_trace_format(FILE* out, int code, const CheckedOption& option, const char* progname) {
+    if (code != kRejected) return;
+    fprintf(out, "%s: invalid value \"%s\" to option ", progname, option.count > 0 ? option.values[0] : "");
+    arg_print_option(out, kShort, kLong, kShown, "\n");
+}
+
+}  // namespace
+
+uint32_t parse_trace_format(std::string_view value) {
+    if (equals_ignoring_case(value, "version1")) return 1;
+    if (equals_ignoring_case(value, "version2")) return 2;
+    return 0;
+}
+
+CheckedOption* trace_format_option(RunContext& context) {
+    return validated_text_option(kShort, kLong, kShown, 0, 1, "which trace version to output, defaults to 2.1",
+                                 check_trace_format, report_trace_format, &context);
+}
+
+bool TraceWriterHooks::add_options(RunContext& context, std::vector<void*>& table) {
+    CheckedOption* option = trace_format_option(context);
+    if (option == nullptr) return false;
+    table.push_back(option);
+    return true;
+}
+
+std::unique_ptr<RunContext> trace_writer_run_context_new() {
+    return std::unique_ptr<RunContext>(new (std::nothrow) RunContext(std::make_unique<TraceWriterHooks>()));
+}
+
+}  // namespace tracemill

@@ -1,0 +1,88 @@
+// Hand-built channel decoders and records for frame decoder tests: a test
+// lists the channels of a group and the values of one record.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mdf/blocks.h"
+#include "mdf/channel_decoder.h"
+#include "mdf/record_layout.h"
+
+namespace tracemill::testing_support {
+
+// A channel of a hand-built group: where its value sits and how it is read.
+struct TestChannel {
+    std::string name;
+    uint32_t byte_offset;
+    uint32_t bit_count;
+    ValueKind kind = ValueKind::Unsigned;
+    bool little_endian = true;
+    uint8_t bit_offset = 0;
+};
+
+inline ChannelDecoder make_decoder(const TestChannel& channel) {
+    ChannelDecoder decoder;
+    decoder.name = channel.name;
+    decoder.role = channel_role(channel.name);
+    decoder.bit_position = channel.byte_offset * 8u + channel.bit_offset;
+    decoder.bit_count = channel.bit_count;
+    decoder.value_kind = channel.kind;
+    decoder.little_endian = channel.little_endian;
+    return decoder;
+}
+
+inline ChannelDecoderList make_decoders(const std::vector<TestChannel>& channels) {
+    ChannelDecoderList list;
+    for (const TestChannel& channel : channels) list.push_back(make_decoder(channel));
+    return list;
+}
+
+// A stand-in signal data block: the decoders only look at whether a link is set.
+inline std::shared_ptr<MdfBlock> some_signal_block() {
+    auto block = std::make_shared<DataBlock>();
+    block->header.kind = BlockKind::SD;
+    return block;
+}
+
+// Record bytes written field by field, little-endian.
+class RecordBytes {
+public:
+    explicit RecordBytes(size_t size) : bytes_(size, 0) {}
+    RecordBytes& put(size_t offset, uint64_t value, size_t width) {
+        for (size_t i = 0; i < width; ++i) bytes_[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+        return *this;
+    }
+    RecordBytes& put_double(size_t offset, double value) { return put(offset, std::bit_cast<uint64_t>(value), 8); }
+    RecordBytes& put_bytes(size_t offset, const std::vector<uint8_t>& data) {
+        std::memcpy(bytes_.data() + offset, data.data(), data.size());
+        return *this;
+    }
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+// A signal entry: u32 length then the bytes.
+inline std::vector<uint8_t> signal_entry(uint32_t length, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> entry(4 + data.size());
+    std::memcpy(entry.data(), &length, 4);
+    std::memcpy(entry.data() + 4, data.data(), data.size());
+    return entry;
+}
+
+inline RawRecord raw_record(const std::vector<uint8_t>& record, const ChannelDecoderList& decoders,
+                            const std::vector<uint8_t>& signal = {}) {
+    RawRecord raw;
+    raw.record = record;
+    raw.signal = signal;
+    raw.decoders = &decoders;
+    return raw;
+}
+
+}  // namespace tracemill::testing_support

@@ -1,0 +1,141 @@
+// File streams: open modes, absent operations per mode, the cached position
+// and positions beyond 2 GiB.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "streams/file_stream.h"
+#include "streams/stream_test_support.h"
+
+namespace tracemill {
+namespace {
+
+using testing_support::pattern_bytes;
+using testing_support::TempFile;
+
+TEST(FileStream, OpenModes) {
+    TempFile file(pattern_bytes(10));
+    struct Case {
+        const char* name;
+        std::string path;
+        int32_t mode;
+        bool opens, reads, writes;
+    };
+    const Case cases[] = {
+        {"read", file.path(), kFileRead, true, true, false},
+        {"write", file.path(), kFileWrite, true, false, true},
+        {"read-write refused", file.path(), 2, false, false, false},
+        {"negative mode", file.path(), -1, false, false, false},
+        {"missing file", file.path() + ".missing", kFileRead, false, false, false},
+        {"empty path", "", kFileRead, false, false, false},
+    };
+    for (const Case& c : cases) {
+        StreamPtr stream = open_file_stream(c.path, c.mode);
+        ASSERT_EQ(stream != nullptr, c.opens) << c.name;
+        if (!stream) continue;
+        char buffer[4] = {'a', 'b', 'c', 'd'};
+        EXPECT_EQ(stream_read(stream.get(), buffer, 4) == kStreamAbsent, !c.reads) << c.name;
+        EXPECT_EQ(stream_write(stream.get(), buffer, 4) == kStreamAbsent, !c.writes) << c.name;
+        EXPECT_EQ(stream_close(std::move(stream)), 0) << c.name;
+    }
+    EXPECT_EQ(open_file_stream(std::string_view(), kFileRead), nullptr);
+}
+
+TEST(FileStream, WrittenBytesReadBack) {
+    TempFile file;
+    const std::vector<uint8_t> bytes = pattern_bytes(5000);
+    StreamPtr out = open_file_stream(file.path(), kFileWrite);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(stream_write(out.get(), bytes.data(), 3000), 3000);
+    EXPECT_EQ(stream_write(out.get(), bytes.data() + 3000, 2000), 2000);
+    EXPECT_EQ(stream_tell(out.get()), 5000);
+    EXPECT_EQ(stream_close(std::move(out)), 0);
+
+    StreamPtr in = open_file_stream(file.path(), kFileRead);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(stream_size(in.get()), 5000);
+    std::vector<uint8_t> got(6000);
+    EXPECT_EQ(stream_read(in.get(), got.data(), got.size()), 5000);
+    got.resize(5000);
+    EXPECT_EQ(got, bytes);
+    EXPECT_EQ(stream_read(in.get(), got.data(), 1), 0);
+}
+
+TEST(FileStream, SeeksAndTheCachedPosition) {
+    const std::vector<uint8_t> bytes = pattern_bytes(1000);
+    TempFile file(bytes);
+    StreamPtr stream = open_file_stream(file.path(), kFileRead);
+    ASSERT_NE(stream, nullptr);
+    uint8_t got[8];
+    ASSERT_EQ(stream_read(stream.get(), got, 8), 8);
+    EXPECT_EQ(stream_seek(stream.get(), 0, kSeekSet), 0);  // where it was before the read
+    ASSERT_EQ(stream_read(stream.get(), got, 8), 8);
+    EXPECT_EQ(got[0], bytes[0]);
+    EXPECT_EQ(stream_seek(stream.get(), 8, kSeekSet), 8);  // where it already is
+    EXPECT_EQ(stream_tell(stream.get()), 8);
+
+    struct Case {
+        int64_t offset;
+        int32_t whence;
+        int64_t expected;  // negative: refused, position unchanged
+        int64_t position;
+    };
+    const Case cases[] = {
+        {100, kSeekSet, 100, 100}, {-10, kSeekCur, 90, 90},   {-1, kSeekEnd, 999, 999},
+        {-2000, kSeekEnd, -1, 999}, {0, 7, -1, 999},          {20, kSeekSet, 20, 20},
+    };
+    for (const Case& c : cases) {
+        const int64_t result = stream_seek(stream.get(), c.offset, c.whence);
+        if (c.expected < 0) {
+            EXPECT_LT(result, 0) << c.offset << "/" << c.whence;
+        } else {
+            EXPECT_EQ(result, c.expected) << c.offset << "/" << c.whence;
+        }
+        EXPECT_EQ(stream_tell(stream.get()), c.position);
+        ASSERT_EQ(stream_read(stream.get(), got, 1), 1);
+        EXPECT_EQ(got[0], bytes[c.position]);
+        ASSERT_EQ(stream_seek(stream.get(), -1, kSeekCur), c.position);
+    }
+    EXPECT_EQ(stream_size(stream.get()), 1000);
+    EXPECT_EQ(stream_tell(stream.get()), 20);
+}
+
+TEST(FileStream, PositionsBeyondTwoGibibytes) {
+    constexpr int64_t kSize = int64_t{3} << 30;  // sparse: costs no disk space
+    TempFile file;
+    {
+        const int fd = ::open(file.path().c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, kSize), 0);
+        ASSERT_EQ(::pwrite(fd, "TAIL", 4, kSize - 4), 4);
+        ::close(fd);
+    }
+    StreamPtr in = open_file_stream(file.path(), kFileRead);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(stream_size(in.get()), kSize);
+    EXPECT_EQ(stream_seek(in.get(), kSize - 4, kSeekSet), kSize - 4);
+    char tail[5] = {};
+    ASSERT_EQ(stream_read(in.get(), tail, 4), 4);
+    EXPECT_STREQ(tail, "TAIL");
+    EXPECT_EQ(stream_tell(in.get()), kSize);
+    EXPECT_EQ(stream_seek(in.get(), -(int64_t{1} << 31) - 8, kSeekCur), kSize - (int64_t{1} << 31) - 8);
+    EXPECT_EQ(stream_close(std::move(in)), 0);
+
+    StreamPtr out = open_file_stream(file.path(), kFileWrite);  // truncates
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(stream_seek(out.get(), kSize, kSeekSet), kSize);
+    EXPECT_EQ(stream_write(out.get(), "END", 3), 3);
+    EXPECT_EQ(stream_tell(out.get()), kSize + 3);
+    EXPECT_EQ(stream_close(std::move(out)), 0);
+    struct stat info;
+    ASSERT_EQ(::stat(file.path().c_str(), &info), 0);
+    EXPECT_EQ(static_cast<int64_t>(info.st_size), kSize + 3);
+}
+
+}  // namespace
+}  // namespace tracemill

@@ -1,0 +1,18 @@
+// Heatshrink encoder for test inputs, benchmarks and the demo: turns bytes
+// into a bit stream the decoder accepts, for any window bits W (4..15) and
+// lookahead bits L (3..W-1).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tracemill::tools {
+
+// Greedy LZSS with a hash chain over 3-byte prefixes. Returns the payload, or
+// an empty vector for refused parameters (an empty input also encodes to no
+// bytes). The last byte is padded with zero bits, which never form an item.
+std::vector<uint8_t> heatshrink_encode(const uint8_t* data, size_t size, unsigned window_bits,
+                                       unsigned lookahead_bits);
+
+}  // namespace tracemill::tools
