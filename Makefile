@@ -2,9 +2,11 @@
 BUILD ?= build
 BUILD_SAN ?= build-sanitize
 BUILD_BENCH ?= build-bench
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build demo test test-sanitize bench clean
+.PHONY: deps build demo test test-sanitize bench fuzz memcheck clean
 
 deps:
 	@./scripts/install-deps
@@ -32,5 +34,17 @@ bench: deps
 	@cmake --build $(BUILD_BENCH) -j $(JOBS)
 	@./scripts/bench $(BUILD_BENCH)
 
+# Every fuzz target for FUZZ_SECONDS, seeded from the synthetic log tools of $(BUILD).
+fuzz: build
+	@./scripts/install-deps --fuzz
+	@CC=clang CXX=clang++ cmake -S fuzz -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	@./fuzz/run-all $(BUILD_FUZZ) $(BUILD) $(FUZZ_SECONDS)
+
+# The converter under valgrind on the examples and on generated hostile inputs.
+memcheck: build
+	@./scripts/install-deps --memcheck
+	@./scripts/memcheck $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_BENCH)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_BENCH) $(BUILD_FUZZ)

@@ -322,7 +322,7 @@ bool write_mdf_file(const FileSpec& spec, const std::string& path) {
 bool write_bytes(const std::string& path, std::span<const uint8_t> bytes) {
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
     if (!file) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     return std::fclose(file.release()) == 0 && ok;
 }
 

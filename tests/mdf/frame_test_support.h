@@ -72,7 +72,7 @@ private:
 inline std::vector<uint8_t> signal_entry(uint32_t length, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> entry(4 + data.size());
     std::memcpy(entry.data(), &length, 4);
-    std::memcpy(entry.data() + 4, data.data(), data.size());
+    if (!data.empty()) std::memcpy(entry.data() + 4, data.data(), data.size());
     return entry;
 }
 

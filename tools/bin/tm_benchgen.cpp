@@ -64,7 +64,7 @@ SourceSpec bus_source(const char* name, uint8_t bus_type) {
 
 // One data group with its own event stream. Odd groups keep CAN payloads in a
 // VLSD channel group, even ones in an SD block; LIN payloads always go to an SD
-// block. The CAN group is added last so that its VLSD group ends the chain.
+// block.
 class GroupWriter {
 public:
     GroupWriter(uint64_t seed, bool vlsd) : random_(seed), group_(1) {
