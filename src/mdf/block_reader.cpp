@@ -7,6 +7,7 @@
 
 #include "driver/log.h"
 #include "streams/field_reader.h"
+#include "streams/buffered_stream.h"
 #include "streams/memory_stream.h"
 
 namespace tracemill {
@@ -106,6 +107,13 @@ BlockCache::BlockCache(ByteStream* stream) {
     if (auto* memory = dynamic_cast<MemoryStream*>(stream)) {
         memory_ = memory->data();
         stream_size_ = memory->size();
+    } else if (auto* buffered = dynamic_cast<BufferedStream*>(stream)) {
+        // A read window holding the whole file serves records by pointer too.
+        uint64_t size = 0;
+        if (const uint8_t* bytes = buffered->whole_contents(size)) {
+            memory_ = bytes;
+            stream_size_ = size;
+        }
     }
 }
 

@@ -64,6 +64,8 @@ int64_t BufferedStream::read_slow(uint8_t* dst, uint64_t count) {
     uint64_t delivered = 0;
     while (delivered < count) {
         if (fill_ == offset_in_buffer_) {
+            // Lent bytes hold the whole stream: there is nothing beyond them.
+            if (lent_size_ != 0) break;
             const uint64_t at = buffer_start_ + offset_in_buffer_;
             if (stream_seek(inner_, static_cast<int64_t>(at), kSeekSet) < 0) break;
             if (fill_window(at) <= 0) break;
@@ -103,7 +105,21 @@ int64_t BufferedStream::seek(int64_t offset, int32_t whence) {
 }
 
 int64_t BufferedStream::seek_outside_window(uint64_t target) {
+    if (lent_size_ != 0 && target <= lent_size_) {
+        // Back from beyond the end: the lent bytes are still the whole stream.
+        buffer_start_ = 0;
+        fill_ = lent_size_;
+        offset_in_buffer_ = target;
+        return static_cast<int64_t>(target);
+    }
     if (stream_seek(inner_, static_cast<int64_t>(target), kSeekSet) < 0) return -1;
+    if (lent_size_ != 0) {
+        // Beyond the end of a lent window: stand there without refilling it.
+        buffer_start_ = target;
+        fill_ = 0;
+        offset_in_buffer_ = 0;
+        return static_cast<int64_t>(target);
+    }
     const int64_t got = fill_window(target);
     if (got < 0) return -1;  // the position stays where it was
     if (got == 0) {
@@ -113,6 +129,17 @@ int64_t BufferedStream::seek_outside_window(uint64_t target) {
         offset_in_buffer_ = 0;
     }
     return static_cast<int64_t>(target);
+}
+
+const uint8_t* BufferedStream::whole_contents(uint64_t& size) {
+    if (lent_size_ == 0) {
+        if (buffer_start_ != 0 || fill_ == 0) return nullptr;
+        const int64_t inner_size = stream_size(inner_);
+        if (inner_size <= 0 || static_cast<uint64_t>(inner_size) != fill_) return nullptr;
+        lent_size_ = fill_;
+    }
+    size = lent_size_;
+    return buffer_;
 }
 
 int32_t BufferedStream::close() {

@@ -34,6 +34,12 @@ public:
 
     uint64_t capacity() const { return capacity_; }
 
+    // The whole inner stream as contiguous bytes, when the window holds all
+    // of it from its start (a window as large as the file, once read); none
+    // otherwise. Once lent, the window's bytes are never refilled: they stay
+    // valid, and the stream keeps answering from them, while it lives.
+    const uint8_t* whole_contents(uint64_t& size);
+
 private:
     BufferedStream(ByteStream* inner, StreamPtr owned, uint8_t* buffer, uint64_t capacity)
         : inner_(inner), owned_inner_(std::move(owned)), buffer_(buffer), capacity_(capacity) {}
@@ -54,6 +60,7 @@ private:
     uint64_t fill_ = 0;              // valid bytes in the buffer
     uint64_t offset_in_buffer_ = 0;  // read position inside the buffer
     uint64_t buffer_start_ = 0;      // inner position of buffer_[0]
+    uint64_t lent_size_ = 0;         // size of the inner stream whose bytes were lent; 0 before
 };
 
 }  // namespace tracemill

@@ -1,6 +1,7 @@
 // Trace file text: hand-assembled frame lines and the header with its start time.
 #include "trc/trc_line_format.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -31,6 +32,93 @@ char* put_padded(char* out, const char* text, size_t length, int width) {
     return put_text(out, text, length);
 }
 
+// Copies n <= 32 bytes with fixed-size moves, which compile to a few loads
+// and stores: field lengths vary from line to line, and a memcpy call of a
+// variable length costs more than the field itself.
+inline void copy_short(char* out, const char* text, size_t n) {
+    if (n >= 16) {
+        std::memcpy(out, text, 16);
+        std::memcpy(out + n - 16, text + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(out, text, 8);
+        std::memcpy(out + n - 8, text + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(out, text, 4);
+        std::memcpy(out + n - 4, text + n - 4, 4);
+    } else if (n > 0) {
+        out[0] = text[0];
+        out[n / 2] = text[n / 2];
+        out[n - 1] = text[n - 1];
+    }
+}
+
+// A number field assembled right-aligned at the end of a space-filled buffer.
+class RightAligned {
+public:
+    RightAligned() { std::memset(text_, ' ', sizeof text_); }
+    void put(char c) { *--start_ = c; }
+    void put_digits(uint64_t value) {
+        do {
+            put(static_cast<char>('0' + value % 10));
+            value /= 10;
+        } while (value != 0);
+    }
+    // `units` of 10^-kDecimals as integral digits, point and kDecimals decimals.
+    template <int kDecimals>
+    void put_fraction(uint64_t units) {
+        constexpr uint64_t kScale = kDecimals == 1 ? 10 : kDecimals == 2 ? 100 : 1000;
+        uint64_t decimals = units % kScale;
+        for (int i = 0; i < kDecimals; ++i) {
+            put(static_cast<char>('0' + decimals % 10));
+            decimals /= 10;
+        }
+        put('.');
+        put_digits(units / kScale);
+    }
+    // Writes the field padded to `width`, as printf's "%*" does; widths beyond
+    // the buffer go the slow way.
+    char* write(char* out, int width) const {
+        size_t length = static_cast<size_t>(end() - start_);
+        if (width > static_cast<int>(sizeof text_)) return put_padded(out, start_, length, width);
+        if (width > 0 && length < static_cast<size_t>(width)) length = static_cast<size_t>(width);
+        copy_short(out, end() - length, length);
+        return out + length;
+    }
+
+private:
+    const char* end() const { return text_ + sizeof text_; }
+    char text_[32];
+    char* start_ = text_ + sizeof text_;
+};
+
+// Below this magnitude put_fixed works on the exact binary value itself.
+constexpr double kExactFixedLimit = 1e15;
+
+// |value| × scale rounded to an integer, halfway cases to even, as printf
+// rounds: computed from the double's significand and exponent, so the exact
+// binary value is rounded, not an already rounded product. |value| must be
+// below kExactFixedLimit and scale at most 1000 (the result fits 64 bits).
+uint64_t scaled_units(double value, uint64_t scale) {
+    const uint64_t bits = std::bit_cast<uint64_t>(value) & ~(uint64_t{1} << 63);
+    const int biased_exponent = static_cast<int>(bits >> 52);
+    uint64_t significand = bits & ((uint64_t{1} << 52) - 1);
+    int exponent = -1074;  // subnormals
+    if (biased_exponent != 0) {
+        significand |= uint64_t{1} << 52;
+        exponent = biased_exponent - 1075;
+    }
+    if (exponent >= 0) return (significand << exponent) * scale;
+    const int shift = -exponent;
+    // Below 2^53 × 1000 × 2^-120 the value is far under a half unit.
+    if (shift >= 120) return 0;
+    const unsigned __int128 product = static_cast<unsigned __int128>(significand) * scale;
+    uint64_t units = static_cast<uint64_t>(product >> shift);
+    const unsigned __int128 rest = product - (static_cast<unsigned __int128>(units) << shift);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (units & 1) != 0)) ++units;
+    return units;
+}
+
 const char* direction_text(const CanDetails& can) { return can.dir != 0 ? "Tx" : "Rx"; }
 
 // Two-letter message type of a 2.1 line.
@@ -45,9 +133,11 @@ const char* message_type(const CanDetails& can) {
 }  // namespace
 
 char* put_decimal(char* out, int32_t value, int width) {
-    char digits[16];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    return put_padded(out, digits, static_cast<size_t>(result.ptr - digits), width);
+    RightAligned field;
+    const uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    field.put_digits(magnitude);
+    if (value < 0) field.put('-');
+    return field.write(out, width);
 }
 
 char* put_hex(char* out, uint32_t value, int digits) {
@@ -61,6 +151,20 @@ char* put_hex(char* out, uint32_t value, int digits) {
 }
 
 char* put_fixed(char* out, double value, int precision, int width) {
+    // Offsets of real traces: integral digits and rounding done here, exactly.
+    static constexpr uint64_t kScales[] = {1, 10, 100, 1000};
+    if (precision >= 0 && precision <= 3 && std::fabs(value) < kExactFixedLimit) {
+        RightAligned field;  // sign, up to 15 integral digits, point, 3 decimals
+        const uint64_t units = scaled_units(value, kScales[precision]);
+        switch (precision) {  // constant divisors compile to multiplications
+        case 0: field.put_digits(units); break;
+        case 1: field.put_fraction<1>(units); break;
+        case 2: field.put_fraction<2>(units); break;
+        default: field.put_fraction<3>(units); break;
+        }
+        if (std::signbit(value)) field.put('-');  // printf keeps the sign of values that round to zero
+        return field.write(out, width);
+    }
     // The widest fixed-notation double: sign, 309 integral digits, point, decimals.
     char text[400];
     auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);
