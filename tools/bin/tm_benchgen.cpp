@@ -18,6 +18,7 @@
 
 #include "bus_groups.h"
 #include "mdf_writer.h"
+#include "tool_options.h"
 
 namespace {
 
@@ -178,26 +179,8 @@ int run(int argc, char** argv) {
     struct arg_str* files = arg_str0(nullptr, "files", "<count>", "write this many small logs into the folder");
     struct arg_end* end = arg_end(20);
     void* table[] = {help, output, frames, seed, groups, files, end};
-    struct TableFree {
-        void** table;
-        size_t size;
-        ~TableFree() { arg_freetable(table, size); }
-    } table_free{table, sizeof(table) / sizeof(table[0])};
-    if (arg_nullcheck(table) != 0) {
-        std::fprintf(stderr, "tm_benchgen: out of memory\n");
-        return 2;
-    }
-    const int errors = arg_parse(argc, argv, table);
-    if (help->count > 0) {
-        std::printf("Usage: tm_benchgen");
-        arg_print_syntax(stdout, table, "\n");
-        arg_print_glossary(stdout, table, "  %-24s %s\n");
-        return 0;
-    }
-    if (errors > 0) {
-        arg_print_errors(stdout, end, "tm_benchgen");
-        return 1;
-    }
+    ToolOptionTable options_table(table, sizeof(table) / sizeof(table[0]));
+    if (const auto status = options_table.parse("tm_benchgen", argc, argv, help, end, "  %-24s %s\n")) return *status;
 
     uint64_t frame_count = 1000, seed_value = 1, file_count = 0;
     bool ok = true;

@@ -9,11 +9,13 @@
 
 #include "mdf_generator.h"
 #include "mdf_writer.h"
+#include "tool_options.h"
 
 namespace {
 
 using tracemill::tools::GeneratorOptions;
 using tracemill::tools::PayloadStorage;
+using tracemill::tools::ToolOptionTable;
 
 bool parse_u64(const char* text, uint64_t& value) {
     if (!text || !*text || *text == '-') return false;
@@ -55,27 +57,8 @@ int run(int argc, char** argv) {
     struct arg_end* end = arg_end(20);
     void* table[] = {help, output, frames, seed, groups, mix, payload, sorted, unfinalised, serial,
                      session, split, start, tz, gap, end};
-    struct TableFree {
-        void** table;
-        size_t size;
-        ~TableFree() { arg_freetable(table, size); }
-    } table_free{table, sizeof(table) / sizeof(table[0])};
-    if (arg_nullcheck(table) != 0) {
-        std::fprintf(stderr, "tm_mdfgen: out of memory\n");
-        return 2;
-    }
-
-    const int errors = arg_parse(argc, argv, table);
-    if (help->count > 0) {
-        std::printf("Usage: tm_mdfgen");
-        arg_print_syntax(stdout, table, "\n");
-        arg_print_glossary(stdout, table, "  %-28s %s\n");
-        return 0;
-    }
-    if (errors > 0) {
-        arg_print_errors(stdout, end, "tm_mdfgen");
-        return 1;
-    }
+    ToolOptionTable options_table(table, sizeof(table) / sizeof(table[0]));
+    if (const auto status = options_table.parse("tm_mdfgen", argc, argv, help, end, "  %-28s %s\n")) return *status;
 
     GeneratorOptions options;
     bool ok = true;
