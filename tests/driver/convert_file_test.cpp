@@ -16,6 +16,7 @@
 #include "mdf_writer.h"
 #include "trc/memory_output_root.h"
 #include "trc/trc_writer.h"
+#include "temp_dir.h"
 
 namespace tracemill {
 namespace {
@@ -85,19 +86,6 @@ TEST(FileRelationTest, RepeatsAndContinuations) {
 
 // ---------------------------------------------------------------- pipeline
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/tm_convert_XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) {

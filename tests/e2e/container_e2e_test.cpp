@@ -14,6 +14,7 @@
 #include "bus_groups.h"
 #include "container_writer.h"
 #include "mdf_writer.h"
+#include "temp_dir.h"
 
 namespace tracemill {
 namespace {
@@ -21,19 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        char pattern[] = "/tmp/tm_containers_XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~ScratchFolder() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 std::string file_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -51,7 +39,7 @@ struct ConverterRun {
     std::string log;
 };
 
-ConverterRun convert(const ScratchFolder& folder, const std::string& args) {
+ConverterRun convert(const TempDir& folder, const std::string& args) {
     const std::string command = "cd '" + folder.path() + "' && '" TRACEMILL_BINARY "' " + args + " >/dev/null 2>'" +
                                 (folder / "log.txt") + "'";
     const int raw = std::system(command.c_str());
@@ -104,7 +92,7 @@ protected:
         ASSERT_FALSE(plain_trace.empty());
     }
 
-    ScratchFolder folder;
+    TempDir folder;
     std::string plain_trace;
 };
 

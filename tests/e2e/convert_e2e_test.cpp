@@ -14,6 +14,7 @@
 #include "bus_groups.h"
 #include "container_writer.h"
 #include "mdf_writer.h"
+#include "temp_dir.h"
 
 namespace tracemill {
 namespace {
@@ -22,19 +23,6 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kStart = 1'700'000'000'000'000'000ULL;  // ns
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/tm_e2e_XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -26,6 +26,7 @@
 #include "mdf_generator.h"
 #include "mdf_layout.h"
 #include "mdf_writer.h"
+#include "temp_dir.h"
 
 namespace tracemill {
 namespace {
@@ -47,24 +48,6 @@ constexpr bool kMemoryIsMeasurable = !__has_feature(address_sanitizer);
 constexpr bool kMemoryIsMeasurable = true;
 #endif
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/tm_hostile_XXXXXX";
-        path_ = ::mkdtemp(pattern);
-        ::chmod(path_.c_str(), 0755);  // reachable by the unprivileged child of the permission test
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::all, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

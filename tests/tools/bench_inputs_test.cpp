@@ -18,6 +18,7 @@
 #include "mdf/metadata.h"
 #include "mdf/record_iterator.h"
 #include "streams/memory_stream.h"
+#include "temp_dir.h"
 
 namespace tracemill {
 namespace {
@@ -26,18 +27,6 @@ namespace fs = std::filesystem;
 
 const std::string kGenerator = std::string(TRACEMILL_TOOLS_DIR) + "/tm_benchgen";
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/tm_benchgen_XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 std::vector<uint8_t> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
