@@ -1,14 +1,29 @@
-// Option-table handling shared by the command-line tools: frees the table on
-// every path and answers help, errors and allocation failure the same way.
+// Option handling shared by the command-line tools: number parsing, and an
+// option table that is freed on every path and answers help, errors and
+// allocation failure the same way.
 #pragma once
 
 #include <argtable2.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <optional>
 
 namespace tracemill::tools {
+
+// A whole decimal number without sign; false for anything else.
+inline bool parse_u64(const char* text, uint64_t& value) {
+    if (!text || !*text || *text == '-') return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long parsed = std::strtoull(text, &end, 10);
+    if (errno || *end) return false;
+    value = parsed;
+    return true;
+}
 
 class ToolOptionTable {
 public:

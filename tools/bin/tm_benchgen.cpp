@@ -24,16 +24,6 @@ namespace {
 
 using namespace tracemill::tools;
 
-bool parse_u64(const char* text, uint64_t& value) {
-    if (!text || !*text || *text == '-') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text, &end, 10);
-    if (errno || *end) return false;
-    value = parsed;
-    return true;
-}
-
 // splitmix64: the same stream on every platform.
 class Random {
 public:

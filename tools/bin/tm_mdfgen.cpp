@@ -15,17 +15,8 @@ namespace {
 
 using tracemill::tools::GeneratorOptions;
 using tracemill::tools::PayloadStorage;
+using tracemill::tools::parse_u64;
 using tracemill::tools::ToolOptionTable;
-
-bool parse_u64(const char* text, uint64_t& value) {
-    if (!text || !*text || *text == '-') return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long parsed = std::strtoull(text, &end, 10);
-    if (errno || *end) return false;
-    value = parsed;
-    return true;
-}
 
 bool parse_payload(const char* text, PayloadStorage& storage) {
     const std::string name = text;
