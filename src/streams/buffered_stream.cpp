@@ -2,7 +2,6 @@
 #include "streams/buffered_stream.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -13,12 +12,13 @@ std::unique_ptr<BufferedStream> BufferedStream::create(ByteStream* inner, Stream
     if (capacity > UINT64_MAX - 7) return nullptr;
     const uint64_t rounded = (capacity + 7) & ~uint64_t{7};
     if (rounded > SIZE_MAX) return nullptr;
-    // calloc of a whole-file window is cheap: fresh pages come zeroed.
-    auto* buffer = static_cast<uint8_t*>(std::calloc(rounded ? rounded : 1, 1));
-    if (!buffer) return nullptr;
-    std::unique_ptr<BufferedStream> stream(new (std::nothrow) BufferedStream(inner, std::move(owned), buffer, rounded));
-    if (!stream) std::free(buffer);  // an owned inner stream is released with `owned`
-    return stream;
+    // A whole-file window is the home of the file's bytes for the whole
+    // conversion: fresh zeroed pages, huge ones where the system has them.
+    PageMemory memory;
+    if (!memory.resize(rounded ? rounded : 1)) return nullptr;
+    // An owned inner stream is released with `owned` when this fails.
+    return std::unique_ptr<BufferedStream>(
+        new (std::nothrow) BufferedStream(inner, std::move(owned), std::move(memory), rounded));
 }
 
 std::unique_ptr<BufferedStream> BufferedStream::owning(StreamPtr inner, uint64_t capacity) {
@@ -30,7 +30,7 @@ std::unique_ptr<BufferedStream> BufferedStream::borrowing(ByteStream* inner, uin
     return create(inner, nullptr, capacity);
 }
 
-BufferedStream::~BufferedStream() { std::free(buffer_); }
+BufferedStream::~BufferedStream() = default;
 
 int64_t BufferedStream::fill_window(uint64_t at) {
     const int64_t got = stream_read(inner_, buffer_, capacity_);

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "streams/byte_stream.h"
+#include "streams/page_memory.h"
 
 namespace tracemill {
 
@@ -41,8 +42,9 @@ public:
     const uint8_t* whole_contents(uint64_t& size);
 
 private:
-    BufferedStream(ByteStream* inner, StreamPtr owned, uint8_t* buffer, uint64_t capacity)
-        : inner_(inner), owned_inner_(std::move(owned)), buffer_(buffer), capacity_(capacity) {}
+    BufferedStream(ByteStream* inner, StreamPtr owned, PageMemory memory, uint64_t capacity)
+        : inner_(inner), owned_inner_(std::move(owned)), memory_(std::move(memory)), buffer_(memory_.data()),
+          capacity_(capacity) {}
     static std::unique_ptr<BufferedStream> create(ByteStream* inner, StreamPtr owned, uint64_t capacity);
 
     // Fills the window from inner position `at`, where the inner stream
@@ -55,6 +57,7 @@ private:
 
     ByteStream* inner_;
     StreamPtr owned_inner_;  // set when closing this stream closes the inner one
+    PageMemory memory_;      // holds the buffer
     uint8_t* buffer_;        // capacity_ bytes, zeroed at creation
     uint64_t capacity_;
     uint64_t fill_ = 0;              // valid bytes in the buffer

@@ -1,13 +1,12 @@
 // The growable in-memory stream.
 #include "streams/memory_stream.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace tracemill {
 
-MemoryStream::~MemoryStream() { std::free(data_); }
+MemoryStream::~MemoryStream() = default;
 
 bool MemoryStream::grow_to_hold(uint64_t end) {
     // Doubling keeps appending a whole decompressed file linear in its size.
@@ -17,9 +16,8 @@ bool MemoryStream::grow_to_hold(uint64_t end) {
         capacity = capacity == 0 ? 2 : capacity * 2;
     }
     if (capacity > SIZE_MAX) return false;
-    void* grown = std::realloc(data_, capacity);
-    if (!grown) return false;
-    data_ = static_cast<uint8_t*>(grown);
+    if (!memory_.resize(capacity)) return false;
+    data_ = memory_.data();
     capacity_ = capacity;
     return true;
 }
@@ -60,7 +58,7 @@ int64_t MemoryStream::seek(int64_t offset, int32_t whence) {
 }
 
 int32_t MemoryStream::close() {
-    std::free(data_);
+    memory_.resize(0);
     data_ = nullptr;
     capacity_ = size_ = position_ = 0;
     return 0;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "streams/byte_stream.h"
+#include "streams/page_memory.h"
 
 namespace tracemill {
 
@@ -36,7 +37,8 @@ public:
 private:
     bool grow_to_hold(uint64_t end);
 
-    uint8_t* data_ = nullptr;
+    PageMemory memory_;        // capacity_ bytes, zero beyond size_
+    uint8_t* data_ = nullptr;  // memory_.data()
     uint64_t capacity_ = 0;
     uint64_t size_ = 0;  // highest position ever reached by a write
     uint64_t position_ = 0;
