@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -41,10 +42,57 @@ int64_t FileReadStream::read(void* dst, uint64_t count) {
     return static_cast<int64_t>(got);
 }
 
+FileWriteStream::FileWriteStream(std::FILE* file, std::unique_ptr<uint8_t[]> buffer)
+    : FileStream(file), buffer_(std::move(buffer)) {
+    // Our buffer already gathers the writes; a second one would only copy them again.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+FileWriteStream::~FileWriteStream() {
+    if (file_) flush();  // a stream given up without close still keeps what it took
+}
+
+bool FileWriteStream::flush() {
+    if (pending_ == 0) return true;
+    const bool complete = std::fwrite(buffer_.get(), 1, pending_, file_) == pending_;
+    pending_ = 0;
+    if (!complete) failed_ = true;
+    return complete;
+}
+
 int64_t FileWriteStream::write(const void* src, uint64_t count) {
-    const size_t put = std::fwrite(src, 1, count, file_);
-    position_ += static_cast<int64_t>(put);
-    return static_cast<int64_t>(put);
+    if (failed_) return 0;
+    if (count <= kBufferSize - pending_) {
+        std::memcpy(buffer_.get() + pending_, src, count);
+        pending_ += count;
+        position_ += static_cast<int64_t>(count);
+        return static_cast<int64_t>(count);
+    }
+    if (!flush()) return 0;
+    if (count >= kBufferSize) {
+        const size_t put = std::fwrite(src, 1, count, file_);
+        if (put != count) failed_ = true;
+        position_ += static_cast<int64_t>(put);
+        return static_cast<int64_t>(put);
+    }
+    std::memcpy(buffer_.get(), src, count);
+    pending_ = count;
+    position_ += static_cast<int64_t>(count);
+    return static_cast<int64_t>(count);
+}
+
+int64_t FileWriteStream::tell() { return position_; }
+
+int64_t FileWriteStream::seek(int64_t offset, int32_t whence) {
+    if (whence == kSeekSet && offset == position_) return offset;
+    if (!flush()) return -1;
+    return FileStream::seek(offset, whence);
+}
+
+int32_t FileWriteStream::close() {
+    const bool flushed = file_ ? flush() : true;
+    const int32_t closed = FileStream::close();
+    return flushed ? closed : EOF;
 }
 
 StreamPtr open_file_stream(std::string_view path, int32_t mode) {
@@ -57,7 +105,8 @@ StreamPtr open_file_stream(std::string_view path, int32_t mode) {
     if (mode == kFileRead) {
         stream.reset(new (std::nothrow) FileReadStream(file));
     } else {
-        stream.reset(new (std::nothrow) FileWriteStream(file));
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[FileWriteStream::kBufferSize]);
+        if (buffer) stream.reset(new (std::nothrow) FileWriteStream(file, std::move(buffer)));
     }
     if (!stream) std::fclose(file);
     return stream;

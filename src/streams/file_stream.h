@@ -5,10 +5,16 @@
 // Positions are 64-bit, so files of 2 GiB and more work. The position is
 // cached, which lets the field reader's seek-before-every-field cost nothing
 // when the file is already there.
+//
+// A writing stream collects small writes (a trace file is written one line at
+// a time) in a buffer of its own and hands them to the file in large pieces:
+// a standard I/O call per line costs more than formatting the line. A failed
+// piece fails the write that needed the room, or the close.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "streams/byte_stream.h"
 
@@ -39,8 +45,24 @@ public:
 
 class FileWriteStream final : public FileStream {
 public:
-    using FileStream::FileStream;
+    // Bytes collected before they go to the file.
+    static constexpr size_t kBufferSize = 64 * 1024;
+
+    explicit FileWriteStream(std::FILE* file, std::unique_ptr<uint8_t[]> buffer);
+    ~FileWriteStream() override;
+
     int64_t write(const void* src, uint64_t count) override;
+    int64_t tell() override;
+    int64_t seek(int64_t offset, int32_t whence) override;
+    int32_t close() override;
+
+private:
+    // Hands the collected bytes to the file; false when not all were taken.
+    bool flush();
+
+    std::unique_ptr<uint8_t[]> buffer_;  // kBufferSize bytes
+    size_t pending_ = 0;                 // collected bytes not yet in the file
+    bool failed_ = false;                // a piece could not be written: the file is incomplete
 };
 
 }  // namespace tracemill

@@ -1,11 +1,14 @@
-// File streams: open modes, absent operations per mode, the cached position
-// and positions beyond 2 GiB.
+// File streams: open modes, absent operations per mode, the cached position,
+// positions beyond 2 GiB, and the write buffer: what reaches the file, and
+// when a full device is reported.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -135,6 +138,87 @@ TEST(FileStream, PositionsBeyondTwoGibibytes) {
     struct stat info;
     ASSERT_EQ(::stat(file.path().c_str(), &info), 0);
     EXPECT_EQ(static_cast<int64_t>(info.st_size), kSize + 3);
+}
+
+std::vector<uint8_t> file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes of every size relative to the buffer, in one file: small ones that
+// collect, ones that fill the buffer exactly, ones larger than it that go
+// straight through, and seeks that must first hand over what is collected.
+TEST(FileWriteStream, EverythingWrittenReachesTheFileInOrder) {
+    constexpr size_t kBuffer = FileWriteStream::kBufferSize;
+    const std::vector<std::vector<size_t>> cases = {
+        {},
+        {1},
+        {37, 1, 200, 4096},
+        {kBuffer},
+        {kBuffer - 1, 1, 1},
+        {kBuffer + 1},
+        {100, 3 * kBuffer, 100},
+        {60000, 60000, 60000, 60000, 7},
+    };
+    for (const auto& sizes : cases) {
+        TempFile file;
+        StreamPtr out = open_file_stream(file.path(), kFileWrite);
+        ASSERT_NE(out, nullptr);
+        std::vector<uint8_t> expected;
+        for (size_t n : sizes) {
+            const std::vector<uint8_t> chunk = pattern_bytes(n + expected.size() % 13);
+            ASSERT_EQ(stream_write(out.get(), chunk.data(), chunk.size()), static_cast<int64_t>(chunk.size()));
+            expected.insert(expected.end(), chunk.begin(), chunk.end());
+            EXPECT_EQ(stream_tell(out.get()), static_cast<int64_t>(expected.size()));
+        }
+        ASSERT_EQ(stream_close(std::move(out)), 0);
+        EXPECT_EQ(file_bytes(file.path()), expected) << sizes.size() << " writes";
+    }
+}
+
+TEST(FileWriteStream, SeeksHandOverCollectedBytesFirst) {
+    TempFile file;
+    StreamPtr out = open_file_stream(file.path(), kFileWrite);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(stream_write(out.get(), "abcdef", 6), 6);
+    ASSERT_EQ(stream_seek(out.get(), 2, kSeekSet), 2);
+    ASSERT_EQ(stream_write(out.get(), "XY", 2), 2);
+    EXPECT_EQ(stream_tell(out.get()), 4);
+    ASSERT_EQ(stream_seek(out.get(), 0, kSeekEnd), 6);
+    ASSERT_EQ(stream_write(out.get(), "g", 1), 1);
+    ASSERT_EQ(stream_close(std::move(out)), 0);
+    const std::string expected = "abXYefg";
+    EXPECT_EQ(file_bytes(file.path()), std::vector<uint8_t>(expected.begin(), expected.end()));
+}
+
+// On a full device the bytes collected so far fail when they are handed over:
+// at the write that needs their room, or at the close; later writes fail too.
+TEST(FileWriteStream, FullDeviceFailsTheWriteThatFlushesOrTheClose) {
+    constexpr size_t kBuffer = FileWriteStream::kBufferSize;
+    const std::vector<uint8_t> line = pattern_bytes(70);
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+
+    StreamPtr at_close = open_file_stream("/dev/full", kFileWrite);
+    ASSERT_NE(at_close, nullptr);
+    EXPECT_EQ(stream_write(at_close.get(), line.data(), line.size()), 70);
+    EXPECT_NE(stream_close(std::move(at_close)), 0);
+
+    StreamPtr at_write = open_file_stream("/dev/full", kFileWrite);
+    ASSERT_NE(at_write, nullptr);
+    size_t taken = 0;
+    while (taken + line.size() <= kBuffer) {
+        ASSERT_EQ(stream_write(at_write.get(), line.data(), line.size()), 70);
+        taken += line.size();
+    }
+    EXPECT_LT(stream_write(at_write.get(), line.data(), line.size()), 70);
+    EXPECT_LT(stream_write(at_write.get(), line.data(), 1), 1);
+    EXPECT_EQ(stream_close(std::move(at_write)), 0);  // nothing was left to hand over
+
+    StreamPtr large = open_file_stream("/dev/full", kFileWrite);
+    ASSERT_NE(large, nullptr);
+    const std::vector<uint8_t> big = pattern_bytes(2 * kBuffer);
+    EXPECT_LT(stream_write(large.get(), big.data(), big.size()), static_cast<int64_t>(big.size()));
+    stream_close(std::move(large));
 }
 
 }  // namespace
