@@ -214,6 +214,7 @@ struct CgBlock final : LinkedBlock<6, true> {
     uint32_t data_bytes = 0;
     uint32_t inval_bytes = 0;
     ChannelDecoderList decoders;  // built by build_channel_decoders
+    ChannelReadPlan read_plan;    // made with the decoders
     FrameDecoder frame_decoder = nullptr;
 
     bool is_vlsd() const { return (flags & kFlagVlsd) != 0; }

@@ -131,10 +131,34 @@ void add_channel_decoders(const CnBlock& channel, ChannelDecoderList& list) {
     list.push_back(std::move(decoder));
 }
 
+uint64_t read_channel_bits(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
+    return read_bits(record, decoder.bit_position, decoder.bit_count, decoder.little_endian);
+}
+
+ChannelReadPlan plan_channel_reads(ChannelDecoderList& decoders, uint64_t record_size) {
+    // Doubles hold every integer of up to 53 bits exactly.
+    constexpr uint64_t kExactIntegerBits = 53;
+    ChannelReadPlan plan;
+    plan.record_size = record_size;
+    for (ChannelDecoder& decoder : decoders) {
+        decoder.load = plan_field_load(decoder.bit_position, decoder.bit_count, decoder.little_endian, record_size);
+        decoder.integer_value = decoder.value_kind == ValueKind::Unsigned && decoder.conversion.is_identity() &&
+                                decoder.bit_count <= kExactIntegerBits;
+        if (decoder.value_kind == ValueKind::Bytes) {
+            plan.byte_arrays.push_back(&decoder);
+            continue;
+        }
+        plan.numeric_roles |= role_bit(decoder.role);
+        plan.last_with_role[static_cast<size_t>(decoder.role)] = {decoder.load, decoder.integer_value, &decoder};
+    }
+    return plan;
+}
+
 void build_channel_decoders(CgBlock& group) {
     while (!group.decoders.empty()) group.decoders.pop_back();  // last first
     for (const BlockRef& channel : group.channels)
         if (const CnBlock* cn = as_cn(channel)) add_channel_decoders(*cn, group.decoders);
+    group.read_plan = plan_channel_reads(group.decoders, uint64_t{group.data_bytes} + group.inval_bytes);
     group.frame_decoder = select_frame_decoder(group.decoders);
 }
 

@@ -16,6 +16,7 @@
 #include "mdf/bit_reader.h"
 #include "mdf/bus_record.h"
 #include "mdf/conversion.h"
+#include "mdf/field_load.h"
 
 namespace tracemill {
 
@@ -59,9 +60,40 @@ struct ChannelDecoder {
     // Where variable-length data comes from (an SD block or a VLSD channel
     // group); only set for variable-length signal data channels.
     std::shared_ptr<MdfBlock> data_link;
+
+    // Worked out from the fields above when the group's decoders are built.
+    FieldLoad load;              // the bits in a record of the group's size
+    bool integer_value = false;  // the physical value is the raw integer, exactly
 };
 
 using ChannelDecoderList = std::vector<ChannelDecoder>;
+
+inline constexpr size_t kChannelRoleCount = static_cast<size_t>(ChannelRole::Timestamp) + 1;
+
+// One numeric channel of a group, reduced to what reading it per record takes.
+struct FieldStep {
+    FieldLoad load;
+    bool integer_value = false;
+    const ChannelDecoder* decoder = nullptr;  // none: no numeric channel has the role
+};
+
+// What the frame decoders that keep byte arrays apart from numbers need of a
+// group's channels, worked out with its decoders. A numeric field is stored
+// from each channel with its role in list order, so only the last channel of
+// each role decides the field: the plan keeps that one per role, plus the
+// set of roles present, which settles at once whether a frame decoder accepts
+// the group. It holds for records of `record_size` bytes only and points
+// into the decoder list it was made from.
+struct ChannelReadPlan {
+    uint64_t record_size = 0;
+    uint32_t numeric_roles = 0;  // bit r set: a numeric channel has role r
+    FieldStep last_with_role[kChannelRoleCount];
+    std::vector<const ChannelDecoder*> byte_arrays;  // in list order
+
+    const FieldStep& operator[](ChannelRole role) const { return last_with_role[static_cast<size_t>(role)]; }
+};
+
+constexpr uint32_t role_bit(ChannelRole role) { return uint32_t{1} << static_cast<uint32_t>(role); }
 
 // Fills `record` from one raw record; false when the record cannot be decoded
 // (then `kind` is left as it was, except for the Unsupported decoder).
@@ -81,16 +113,34 @@ void add_channel_decoders(const CnBlock& channel, ChannelDecoderList& list);
 // channel names share; the Unsupported decoder otherwise.
 FrameDecoder select_frame_decoder(const ChannelDecoderList& decoders);
 
-// The physical value of a numeric channel in `record`. Floats of 32 bits are
-// single-precision values; other float widths are taken as the bit pattern of
-// a double.
-inline double channel_value(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
-    const uint64_t raw = read_bits(record, decoder.bit_position, decoder.bit_count, decoder.little_endian);
+// Works out `load` and `integer_value` of every decoder for records of
+// `record_size` bytes (record id excluded), and the group's read plan.
+ChannelReadPlan plan_channel_reads(ChannelDecoderList& decoders, uint64_t record_size);
+
+// The channel's raw bits in `record` through the general bit reader, for
+// records its load was not planned for. Kept out of line so that the planned
+// path stays small enough to inline.
+uint64_t read_channel_bits(const ChannelDecoder& decoder, std::span<const uint8_t> record);
+
+// The channel's raw bits in `record`.
+inline uint64_t channel_bits(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
+    return load_field(decoder.load, record, [&] { return read_channel_bits(decoder, record); });
+}
+
+// The physical value of a channel whose raw bits are `raw`. Floats of 32 bits
+// are single-precision values; other float widths are taken as the bit
+// pattern of a double.
+inline double physical_value(const ChannelDecoder& decoder, uint64_t raw) {
     double value;
     if (decoder.value_kind != ValueKind::Float) value = static_cast<double>(raw);
     else if (decoder.bit_count == 32) value = std::bit_cast<float>(static_cast<uint32_t>(raw));
     else value = std::bit_cast<double>(raw);
     return decoder.conversion.apply(value);
+}
+
+// The physical value of a numeric channel in `record`.
+inline double channel_value(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
+    return physical_value(decoder, channel_bits(decoder, record));
 }
 
 }  // namespace tracemill

@@ -1,6 +1,8 @@
 // The nine frame decoders. Each walks the whole decoder list of its group;
 // a channel whose role the event kind does not have fails the record, but
 // the walk goes on to the end so every channel is looked at the same way.
+// CAN data frames, the bulk of every log, take a shortcut through the
+// group's read plan that ends in the same record.
 #include "mdf/frame_decoders.h"
 
 #include <algorithm>
@@ -13,28 +15,52 @@ namespace tracemill {
 
 namespace {
 
+// A numeric channel's value as the stores take it. An unconverted integer of
+// up to 53 bits is its own physical value exactly, so it is kept as an
+// integer and the stores skip the round trip through floating point; they give
+// the same results either way.
+struct ChannelValue {
+    bool is_integer;
+    uint64_t integer;  // when is_integer
+    double real;       // otherwise
+};
+
+inline ChannelValue read_value(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
+    const uint64_t raw = channel_bits(decoder, record);
+    if (decoder.integer_value) return {true, raw, 0};
+    return {false, 0, physical_value(decoder, raw)};
+}
+
+double as_real(const ChannelValue& value) {
+    return value.is_integer ? static_cast<double>(value.integer) : value.real;
+}
+
 // Stores of a physical value. Truncation toward zero; values that do not fit
 // the integer they are taken as (NaN included) give 0, except for flags where
 // anything but a truncated zero is set.
-uint8_t as_flag(double value) {
-    if (std::isnan(value)) return 1;
-    return std::trunc(value) != 0 ? 1 : 0;
+uint8_t as_flag(const ChannelValue& value) {
+    if (value.is_integer) return value.integer != 0 ? 1 : 0;
+    if (std::isnan(value.real)) return 1;
+    return std::trunc(value.real) != 0 ? 1 : 0;
 }
 
-uint8_t as_byte_field(double value) {
-    const double t = std::trunc(value);
+uint8_t as_byte_field(const ChannelValue& value) {
+    if (value.is_integer) return value.integer <= 2147483647 ? static_cast<uint8_t>(value.integer) : 0;
+    const double t = std::trunc(value.real);
     if (!(t >= -2147483648.0 && t <= 2147483647.0)) return 0;
     return static_cast<uint8_t>(static_cast<int32_t>(t));
 }
 
-uint32_t as_id(double value) {
-    const double t = std::trunc(value);
+uint32_t as_id(const ChannelValue& value) {
+    if (value.is_integer) return static_cast<uint32_t>(value.integer);  // below 2^53
+    const double t = std::trunc(value.real);
     if (!(t >= -9223372036854775808.0 && t < 9223372036854775808.0)) return 0;
     return static_cast<uint32_t>(static_cast<int64_t>(t));
 }
 
-uint64_t as_remote_length(double value) {
-    const double t = std::trunc(value);
+uint64_t as_remote_length(const ChannelValue& value) {
+    if (value.is_integer) return value.integer < kMaxRemoteDataLength ? value.integer : kMaxRemoteDataLength;
+    const double t = std::trunc(value.real);
     if (!(t > 0)) return 0;
     return t >= static_cast<double>(kMaxRemoteDataLength) ? kMaxRemoteDataLength : static_cast<uint64_t>(t);
 }
@@ -80,6 +106,49 @@ void cut_to_length(std::vector<uint8_t>& data, bool has_length, uint8_t length) 
     if (has_length && length < data.size()) data.resize(length);
 }
 
+// The field of `role` from the plan's last channel with that role.
+inline ChannelValue planned_value(const ChannelReadPlan& plan, ChannelRole role, std::span<const uint8_t> record) {
+    const FieldStep& step = plan[role];
+    const uint64_t raw = load_planned_field(step.load, record.data(),
+                                            [&] { return read_channel_bits(*step.decoder, record); });
+    if (step.integer_value) return {true, raw, 0};
+    return {false, 0, physical_value(*step.decoder, raw)};
+}
+
+constexpr uint32_t kCanDataFrameRoles =
+    role_bit(ChannelRole::Timestamp) | role_bit(ChannelRole::BusChannel) | role_bit(ChannelRole::Id) |
+    role_bit(ChannelRole::Ide) | role_bit(ChannelRole::Dir) | role_bit(ChannelRole::Edl) |
+    role_bit(ChannelRole::Esi) | role_bit(ChannelRole::Brs) | role_bit(ChannelRole::Dlc) |
+    role_bit(ChannelRole::DataLength);
+
+// CAN data frames are most of the traffic. With the group's read plan each
+// field is read once, from the last channel with its role (the list walk
+// would overwrite the earlier ones), and whether every numeric role belongs
+// to a data frame is one test of the roles present. Gives what the list walk
+// gives for every record that decodes.
+bool decode_planned_can_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRecord& record) {
+    for (const ChannelDecoder* decoder : plan.byte_arrays)
+        if (decoder->role == ChannelRole::DataBytes) append_byte_array(*decoder, raw, record.data);
+    if ((plan.numeric_roles & ~kCanDataFrameRoles) != 0) return false;
+
+    const uint32_t present = plan.numeric_roles;
+    const auto has = [present](ChannelRole role) { return (present & role_bit(role)) != 0; };
+    const auto value = [&](ChannelRole role) { return planned_value(plan, role, raw.record); };
+    CanDetails& can = record.details.can;
+    if (has(ChannelRole::Timestamp)) record.timestamp = as_real(value(ChannelRole::Timestamp));
+    if (has(ChannelRole::BusChannel)) record.bus_channel = as_byte_field(value(ChannelRole::BusChannel));
+    if (has(ChannelRole::Id)) record.id = as_id(value(ChannelRole::Id));
+    if (has(ChannelRole::Ide)) can.ide = as_flag(value(ChannelRole::Ide));
+    if (has(ChannelRole::Dir)) can.dir = as_flag(value(ChannelRole::Dir));
+    if (has(ChannelRole::Edl)) can.edl = as_flag(value(ChannelRole::Edl));
+    if (has(ChannelRole::Esi)) can.esi = as_flag(value(ChannelRole::Esi));
+    if (has(ChannelRole::Brs)) can.brs = as_flag(value(ChannelRole::Brs));
+    if (has(ChannelRole::Dlc)) can.dlc = as_byte_field(value(ChannelRole::Dlc));
+    if (has(ChannelRole::DataLength)) cut_to_length(record.data, true, as_byte_field(value(ChannelRole::DataLength)));
+    record.kind = BusRecordKind::CanDataFrame;
+    return true;
+}
+
 template <BusRecordKind kKind>
 bool decode_lin_frame_kind(const RawRecord& raw, BusRecord& record) {
     reset(record);
@@ -92,12 +161,12 @@ bool decode_lin_frame_kind(const RawRecord& raw, BusRecord& record) {
             else ok = false;
             continue;
         }
-        const double value = channel_value(decoder, raw.record);
+        const ChannelValue value = read_value(decoder, raw.record);
         switch (decoder.role) {
-        case ChannelRole::Timestamp: record.timestamp = value; break;
+        case ChannelRole::Timestamp: record.timestamp = as_real(value); break;
         case ChannelRole::LinBusChannel: record.bus_channel = as_byte_field(value); break;
         case ChannelRole::LinId: record.id = as_id(value); break;
-        case ChannelRole::LinDir: record.details.lin.dir = value != 0 ? 1 : 0; break;  // NaN counts as set
+        case ChannelRole::LinDir: record.details.lin.dir = as_real(value) != 0 ? 1 : 0; break;  // NaN counts as set
         case ChannelRole::LinReceivedDataByteCount:
             record.details.lin.received_byte_count = as_byte_field(value);
             break;
@@ -119,9 +188,9 @@ bool decode_lin_error_kind(const RawRecord& raw, BusRecord& record) {
     reset(record);
     bool ok = true;
     for (const ChannelDecoder& decoder : *raw.decoders) {
-        const double value = channel_value(decoder, raw.record);
+        const ChannelValue value = read_value(decoder, raw.record);
         switch (decoder.role) {
-        case ChannelRole::Timestamp: record.timestamp = value; break;
+        case ChannelRole::Timestamp: record.timestamp = as_real(value); break;
         case ChannelRole::LinBusChannel: record.bus_channel = as_byte_field(value); break;
         case ChannelRole::LinId:
             if (kHasId) record.id = as_id(value);
@@ -144,6 +213,8 @@ bool decode_unsupported(const RawRecord&, BusRecord& record) {
 
 bool decode_can_data_frame(const RawRecord& raw, BusRecord& record) {
     reset(record);
+    if (raw.read_plan && raw.read_plan->record_size == raw.record.size())
+        return decode_planned_can_data_frame(raw, *raw.read_plan, record);
     bool ok = true;
     bool has_length = false;
     uint8_t length = 0;
@@ -153,9 +224,9 @@ bool decode_can_data_frame(const RawRecord& raw, BusRecord& record) {
             if (decoder.role == ChannelRole::DataBytes) append_byte_array(decoder, raw, record.data);
             continue;
         }
-        const double value = channel_value(decoder, raw.record);
+        const ChannelValue value = read_value(decoder, raw.record);
         switch (decoder.role) {
-        case ChannelRole::Timestamp: record.timestamp = value; break;
+        case ChannelRole::Timestamp: record.timestamp = as_real(value); break;
         case ChannelRole::BusChannel: record.bus_channel = as_byte_field(value); break;
         case ChannelRole::Id: record.id = as_id(value); break;
         case ChannelRole::Ide: can.ide = as_flag(value); break;
@@ -183,9 +254,9 @@ bool decode_can_remote_frame(const RawRecord& raw, BusRecord& record) {
     can.rtr = 1;
     bool ok = true;
     for (const ChannelDecoder& decoder : *raw.decoders) {
-        const double value = channel_value(decoder, raw.record);
+        const ChannelValue value = read_value(decoder, raw.record);
         switch (decoder.role) {
-        case ChannelRole::Timestamp: record.timestamp = value; break;
+        case ChannelRole::Timestamp: record.timestamp = as_real(value); break;
         case ChannelRole::BusChannel: record.bus_channel = as_byte_field(value); break;
         case ChannelRole::Id: record.id = as_id(value); break;
         case ChannelRole::Ide: can.ide = as_flag(value); break;
@@ -204,9 +275,9 @@ bool decode_can_error_frame(const RawRecord& raw, BusRecord& record) {
     reset(record);
     bool ok = true;
     for (const ChannelDecoder& decoder : *raw.decoders) {
-        const double value = channel_value(decoder, raw.record);
+        const ChannelValue value = read_value(decoder, raw.record);
         switch (decoder.role) {
-        case ChannelRole::Timestamp: record.timestamp = value; break;
+        case ChannelRole::Timestamp: record.timestamp = as_real(value); break;
         case ChannelRole::BusChannel: record.details.error.bus_channel = as_byte_field(value); break;
         case ChannelRole::ErrorType: {
             const uint8_t type = as_byte_field(value);

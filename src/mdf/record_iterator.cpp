@@ -20,16 +20,19 @@ namespace tracemill {
 
 namespace {
 
+// A NaN timestamp would break the ordering; it sorts after every number.
+double sort_key(const BusRecord& record) {
+    const double t = record.timestamp;
+    return std::isnan(t) ? std::numeric_limits<double>::infinity() : t;
+}
+
+// The key is kept next to the record so that comparisons stay within the
+// head array instead of reaching into every reader's record.
 struct RecordHead {
+    double key;
     BusRecord* record;
     RecordReader* reader;
 };
-
-// A NaN timestamp would break the ordering; it sorts after every number.
-double sort_key(const RecordHead& head) {
-    const double t = head.record->timestamp;
-    return std::isnan(t) ? std::numeric_limits<double>::infinity() : t;
-}
 
 }  // namespace
 
@@ -46,8 +49,8 @@ public:
             size_t earliest = at;
             const size_t left = 2 * at + 1;
             const size_t right = left + 1;
-            if (left < n && sort_key(heads[left]) < sort_key(heads[earliest])) earliest = left;
-            if (right < n && sort_key(heads[right]) < sort_key(heads[earliest])) earliest = right;
+            if (left < n && heads[left].key < heads[earliest].key) earliest = left;
+            if (right < n && heads[right].key < heads[earliest].key) earliest = right;
             if (earliest == at) return;
             std::swap(heads[at], heads[earliest]);
             at = earliest;
@@ -87,7 +90,7 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
         reader->group_number = group_number;
         BusRecord* first = reader_first(*reader);
         if (!first) continue;
-        iterator->heads.push_back({first, reader.get()});
+        iterator->heads.push_back({sort_key(*first), first, reader.get()});
         iterator->readers.push_back(std::move(reader));
     }
     iterator->make_heap();
@@ -109,7 +112,7 @@ void next_record(RecordIterator& iterator) {
     iterator.current = nullptr;
     if (iterator.heads.empty()) return;
     if (BusRecord* next = reader_next(*iterator.heads[0].reader)) {
-        iterator.heads[0].record = next;
+        iterator.heads[0] = {sort_key(*next), next, iterator.heads[0].reader};
     } else {
         iterator.heads[0] = iterator.heads.back();
         iterator.heads.pop_back();

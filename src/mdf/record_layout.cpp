@@ -43,6 +43,7 @@ RecordLayout make_layout(CgBlock& group) {
     layout.record_size = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
     build_channel_decoders(group);
     layout.decoders = &group.decoders;
+    layout.read_plan = &group.read_plan;
     layout.frame_decoder = group.frame_decoder ? group.frame_decoder : select_frame_decoder(group.decoders);
     resolve_signal_source(layout);
     return layout;

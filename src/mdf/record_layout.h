@@ -26,6 +26,7 @@ struct RecordLayout {
     uint64_t record_id = 0;
     int32_t record_size = 0;  // bytes after the record id; -1 for a VLSD group
     const ChannelDecoderList* decoders = nullptr;  // none for a VLSD group
+    const ChannelReadPlan* read_plan = nullptr;    // none for a VLSD group
     FrameDecoder frame_decoder = nullptr;          // none for a VLSD group
 
     // Resolved once so the reader does not look anything up per record.
@@ -46,6 +47,9 @@ struct RawRecord {
     std::span<const uint8_t> record;  // fixed record bytes, record id excluded
     std::span<const uint8_t> signal;  // empty, or u32 length L then L bytes
     const ChannelDecoderList* decoders = nullptr;
+    // How the decoders' channels are read, when that was worked out for the
+    // group; frame decoders use it only for records of its size.
+    const ChannelReadPlan* read_plan = nullptr;
 };
 
 }  // namespace tracemill

@@ -8,6 +8,7 @@
 #include "mdf/record_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "driver/log.h"
@@ -16,17 +17,23 @@
 
 namespace tracemill {
 
+BlockSection BlockSection::of(DataBlock* block) {
+    BlockSection section;
+    section.block = block;
+    if (block && block->direct_data()) {
+        section.memory = block->direct_data();
+        section.memory_size = block->direct_size();
+    }
+    return section;
+}
+
 namespace {
 
-// Bytes [offset, offset + count) of a data section, or fewer at its end.
-// `seek_failed` is set when the block's stream could not be positioned.
-std::span<const uint8_t> fetch(DataBlock& block, uint64_t offset, uint64_t count,
-                               std::vector<uint8_t>& buffer, bool& seek_failed) {
-    if (const uint8_t* memory = block.direct_data()) {
-        const uint64_t size = block.direct_size();
-        if (offset >= size) return {};
-        return {memory + offset, static_cast<size_t>(std::min(count, size - offset))};
-    }
+// Bytes [offset, offset + count) of a data section read through the block's
+// stream view, or fewer at its end. `seek_failed` is set when the stream
+// could not be positioned.
+std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset, uint64_t count,
+                                              std::vector<uint8_t>& buffer, bool& seek_failed) {
     const uint64_t size = block.data_size();
     if (offset > size || stream_seek(&block, static_cast<int64_t>(offset), kSeekSet) != static_cast<int64_t>(offset)) {
         seek_failed = true;
@@ -44,7 +51,26 @@ std::span<const uint8_t> fetch(DataBlock& block, uint64_t offset, uint64_t count
     return {buffer.data(), buffer.size()};
 }
 
+// The same bytes, by pointer when the section is held in memory.
+inline std::span<const uint8_t> fetch(const BlockSection& section, uint64_t offset, uint64_t count,
+                                      std::vector<uint8_t>& buffer, bool& seek_failed) {
+    if (section.memory) {
+        if (offset >= section.memory_size) return {};
+        return {section.memory + offset, static_cast<size_t>(std::min(count, section.memory_size - offset))};
+    }
+    return fetch_through_stream(*section.block, offset, count, buffer, seek_failed);
+}
+
 uint64_t little_endian_value(std::span<const uint8_t> bytes) {
+    if constexpr (std::endian::native == std::endian::little) {
+        // Record ids of one byte and entry lengths of four are nearly all there is.
+        if (bytes.size() == 1) return bytes[0];
+        if (bytes.size() == 4) {
+            uint32_t value;
+            std::memcpy(&value, bytes.data(), 4);
+            return value;
+        }
+    }
     uint64_t value = 0;
     for (size_t i = bytes.size(); i-- > 0;) value = (value << 8) | bytes[i];
     return value;
@@ -65,7 +91,7 @@ const RawRecord* no_record(RecordReader& reader, RecordEnd why) {
 // A signal entry: u32 length L then L bytes at `offset` of `block`. Entries
 // longer than the reader takes, or whose length cannot be read, give no
 // signal data; an entry cut by the end of the data keeps what is there.
-std::span<const uint8_t> read_signal_entry(RecordReader& reader, DataBlock& block, uint64_t offset,
+std::span<const uint8_t> read_signal_entry(RecordReader& reader, const BlockSection& block, uint64_t offset,
                                            bool& seek_failed) {
     const auto head = fetch(block, offset, 4, reader.signal_bytes, seek_failed);
     if (head.size() < 4) return {};
@@ -80,9 +106,10 @@ std::span<const uint8_t> read_signal_entry(RecordReader& reader, DataBlock& bloc
 std::span<const uint8_t> read_sd_signal(RecordReader& reader, const RecordLayout& layout,
                                         std::span<const uint8_t> record) {
     const ChannelDecoder& decoder = (*layout.decoders)[layout.signal_decoder];
-    const uint64_t offset = read_bits(record, decoder.bit_position, decoder.bit_count, decoder.little_endian);
+    const uint64_t offset = channel_bits(decoder, record);
     bool seek_failed = false;  // an unreachable entry is an entry without data, not the end of the group
-    return read_signal_entry(reader, *layout.signal_block, offset, seek_failed);
+    if (reader.signal.block != layout.signal_block) reader.signal = BlockSection::of(layout.signal_block);
+    return read_signal_entry(reader, reader.signal, offset, seek_failed);
 }
 
 // The VLSD record that follows a record at `offset`, if it belongs to the
@@ -91,18 +118,18 @@ bool read_vlsd_signal(RecordReader& reader, const RecordLayout& layout, uint64_t
                       std::span<const uint8_t>& signal, uint64_t& consumed) {
     const uint32_t id_size = reader.data_group->record_id_size;
     bool seek_failed = false;
-    const auto id = fetch(*reader.data, offset, id_size, reader.signal_bytes, seek_failed);
+    const auto id = fetch(reader.section, offset, id_size, reader.signal_bytes, seek_failed);
     if (seek_failed) return ends(reader, RecordEnd::SeekFailed);
     if (id.size() < id_size || little_endian_value(id) != layout.vlsd_record_id) return true;  // not ours: left for the next read
 
-    const auto head = fetch(*reader.data, offset + id_size, 4, reader.signal_bytes, seek_failed);
+    const auto head = fetch(reader.section, offset + id_size, 4, reader.signal_bytes, seek_failed);
     if (head.size() < 4) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
     const uint32_t length = entry_length(head);
     if (length > kMaxSignalLength) {
         TM_LOG(kError, "Unexpectedly large record: %u", length);
-        if (offset + id_size + 4 + length > reader.data->data_size()) return ends(reader, RecordEnd::CutShort);
+        if (offset + id_size + 4 + length > reader.data_size) return ends(reader, RecordEnd::CutShort);
     } else {
-        signal = fetch(*reader.data, offset + id_size, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
+        signal = fetch(reader.section, offset + id_size, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
         if (signal.size() < 4 + uint64_t{length}) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
     }
     consumed += id_size + 4 + uint64_t{length};
@@ -112,7 +139,7 @@ bool read_vlsd_signal(RecordReader& reader, const RecordLayout& layout, uint64_t
 // Reads the fixed record at `offset`; false (with the reason) when it is not all there.
 bool read_fixed(RecordReader& reader, uint64_t offset, int32_t size, std::span<const uint8_t>& record) {
     bool seek_failed = false;
-    record = fetch(*reader.data, offset, static_cast<uint64_t>(size), reader.record_bytes, seek_failed);
+    record = fetch(reader.section, offset, static_cast<uint64_t>(size), reader.record_bytes, seek_failed);
     if (seek_failed) return ends(reader, RecordEnd::SeekFailed);
     if (record.size() < static_cast<uint64_t>(size)) return ends(reader, RecordEnd::CutShort);
     return true;
@@ -123,12 +150,13 @@ void deliver(RecordReader& reader, const RecordLayout& layout, std::span<const u
     reader.raw.record = record;
     reader.raw.signal = signal;
     reader.raw.decoders = layout.decoders;
+    reader.raw.read_plan = layout.read_plan;
     reader.frame_decoder = layout.frame_decoder;
 }
 
 const RawRecord* read_without_record_id(RecordReader& reader) {
     const RecordLayout& layout = *reader.sole_layout;
-    if (reader.position >= reader.data->data_size()) return no_record(reader, RecordEnd::CleanEnd);
+    if (reader.position >= reader.data_size) return no_record(reader, RecordEnd::CleanEnd);
     std::span<const uint8_t> record;
     if (!read_fixed(reader, reader.position, layout.record_size, record)) return nullptr;
     // Without record ids there is no VLSD record to follow; only SD entries count.
@@ -150,10 +178,10 @@ const RecordLayout* layout_for(RecordReader& reader, uint64_t record_id) {
 // it with, and the records behind it are still good.
 bool skip_vlsd_record(RecordReader& reader, uint32_t id_size) {
     bool seek_failed = false;
-    const auto head = fetch(*reader.data, reader.position + id_size, 4, reader.signal_bytes, seek_failed);
+    const auto head = fetch(reader.section, reader.position + id_size, 4, reader.signal_bytes, seek_failed);
     if (head.size() < 4) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
     const uint64_t next = reader.position + id_size + 4 + entry_length(head);
-    if (next > reader.data->data_size()) return ends(reader, RecordEnd::CutShort);
+    if (next > reader.data_size) return ends(reader, RecordEnd::CutShort);
     reader.position = next;
     return true;
 }
@@ -161,9 +189,9 @@ bool skip_vlsd_record(RecordReader& reader, uint32_t id_size) {
 const RawRecord* read_with_record_id(RecordReader& reader) {
     const uint32_t id_size = reader.data_group->record_id_size;
     for (;;) {
-        if (reader.position >= reader.data->data_size()) return no_record(reader, RecordEnd::CleanEnd);
+        if (reader.position >= reader.data_size) return no_record(reader, RecordEnd::CleanEnd);
         bool seek_failed = false;
-        const auto id_bytes = fetch(*reader.data, reader.position, id_size, reader.record_bytes, seek_failed);
+        const auto id_bytes = fetch(reader.section, reader.position, id_size, reader.record_bytes, seek_failed);
         if (seek_failed) return no_record(reader, RecordEnd::SeekFailed);
         if (id_bytes.size() < id_size) return no_record(reader, RecordEnd::CutShort);
         const uint64_t record_id = little_endian_value(id_bytes);
@@ -201,6 +229,9 @@ bool start_reading(RecordReader& reader) {
     DgBlock* group = reader.data_group;
     reader.data = group ? as_dt(group->data) : nullptr;
     if (!reader.data || group->record_layouts.empty()) return ends(reader, RecordEnd::CleanEnd);
+    reader.section = BlockSection::of(reader.data);
+    reader.data_size = reader.data->data_size();
+    reader.signal = {};
     if (group->record_id_size > 8) return ends(reader, RecordEnd::RecordIdTooWide);
     // A group with record ids is read with them, even when it has a single channel group.
     reader.by_record_id = group->record_id_size > 0;

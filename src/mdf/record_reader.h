@@ -26,6 +26,16 @@ enum class RecordEnd : uint8_t {
     NotDecoded,       // the frame decoder refused a record
 };
 
+// A data block and, when the file is held in memory, its data section's
+// bytes; fixed while the records are read.
+struct BlockSection {
+    DataBlock* block = nullptr;
+    const uint8_t* memory = nullptr;
+    uint64_t memory_size = 0;
+
+    static BlockSection of(DataBlock* block);
+};
+
 // Largest signal entry the reader takes; longer entries count as no signal data.
 inline constexpr uint32_t kMaxSignalLength = 128;
 
@@ -41,6 +51,9 @@ struct RecordReader {
 
     // Fixed when the reader starts.
     DataBlock* data = nullptr;
+    BlockSection section;    // of `data`
+    uint64_t data_size = 0;  // of `data`'s section
+    BlockSection signal;     // the SD block of the last signal entry read
     bool by_record_id = false;  // records carry a record id
     const RecordLayout* sole_layout = nullptr;  // the layout of a group without record ids
     const RecordLayout* last_layout = nullptr;  // saves the lookup for runs of one record id
