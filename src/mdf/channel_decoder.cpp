@@ -142,6 +142,7 @@ ChannelReadPlan plan_channel_reads(ChannelDecoderList& decoders, uint64_t record
     plan.record_size = record_size;
     for (ChannelDecoder& decoder : decoders) {
         decoder.load = plan_field_load(decoder.bit_position, decoder.bit_count, decoder.little_endian, record_size);
+        decoder.load_record_size = record_size;
         decoder.integer_value = decoder.value_kind == ValueKind::Unsigned && decoder.conversion.is_identity() &&
                                 decoder.bit_count <= kExactIntegerBits;
         if (decoder.value_kind == ValueKind::Bytes) {

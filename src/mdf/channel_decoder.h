@@ -62,8 +62,9 @@ struct ChannelDecoder {
     std::shared_ptr<MdfBlock> data_link;
 
     // Worked out from the fields above when the group's decoders are built.
-    FieldLoad load;              // the bits in a record of the group's size
-    bool integer_value = false;  // the physical value is the raw integer, exactly
+    FieldLoad load;                // the bits in a record of the group's size,
+    uint64_t load_record_size = 0; // which is this
+    bool integer_value = false;    // the physical value is the raw integer, exactly
 };
 
 using ChannelDecoderList = std::vector<ChannelDecoder>;
@@ -76,6 +77,7 @@ struct FieldStep {
     bool integer_value = false;
     const ChannelDecoder* decoder = nullptr;  // none: no numeric channel has the role
 };
+static_assert(sizeof(FieldStep) <= 16, "a group's steps should take few cache lines");
 
 // What the frame decoders that keep byte arrays apart from numbers need of a
 // group's channels, worked out with its decoders. A numeric field is stored
@@ -124,7 +126,8 @@ uint64_t read_channel_bits(const ChannelDecoder& decoder, std::span<const uint8_
 
 // The channel's raw bits in `record`.
 inline uint64_t channel_bits(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
-    return load_field(decoder.load, record, [&] { return read_channel_bits(decoder, record); });
+    return load_field(decoder.load, decoder.load_record_size, record,
+                      [&] { return read_channel_bits(decoder, record); });
 }
 
 // The physical value of a channel whose raw bits are `raw`. Floats of 32 bits

@@ -27,15 +27,14 @@ struct FieldLoad {
     bool big_endian = false;  // the word is taken most significant byte first
     uint8_t left = 0;         // bits of the word above the field
     uint8_t right = 0;        // 64 - bit count
-    uint32_t byte = 0;        // first byte of the 8-byte word holding the field
-    uint64_t record_size = 0; // the record size the plan holds for
+    uint16_t byte = 0;        // first byte of the 8-byte word holding the field
 };
+static_assert(sizeof(FieldLoad) == 6, "kept small: many are read per record");
 
 // The plan that reads what read_bits(view of `record_size` bytes, ...) reads.
 inline FieldLoad plan_field_load(uint64_t bit_position, uint64_t bit_count, bool little_endian,
                                  uint64_t record_size) {
     FieldLoad load;
-    load.record_size = record_size;
     const uint64_t end_bit = bit_position + bit_count;
     if (bit_count == 0 || bit_count > 64 || end_bit < bit_position || (end_bit + 7) / 8 > record_size) {
         load.method = FieldLoad::Method::Zero;
@@ -44,10 +43,10 @@ inline FieldLoad plan_field_load(uint64_t bit_position, uint64_t bit_count, bool
     if (record_size < 8 || std::endian::native != std::endian::little) return load;  // bit reader
     const uint64_t byte = std::min<uint64_t>(bit_position / 8, record_size - 8);
     const uint64_t skip = bit_position - byte * 8;  // bits of the word before the field
-    if (skip + bit_count > 64 || byte > UINT32_MAX) return load;
+    if (skip + bit_count > 64 || byte > UINT16_MAX) return load;  // far into huge records: bit reader
     load.method = FieldLoad::Method::Word;
     load.big_endian = !little_endian;
-    load.byte = static_cast<uint32_t>(byte);
+    load.byte = static_cast<uint16_t>(byte);
     // Little-endian fields count from the word's low end, big-endian ones from its top.
     load.left = static_cast<uint8_t>(little_endian ? 64 - skip - bit_count : skip);
     load.right = static_cast<uint8_t>(64 - bit_count);
@@ -68,13 +67,14 @@ inline uint64_t load_planned_field(const FieldLoad& load, const uint8_t* record,
     return read_slow();
 }
 
-// The field's bits in `record`, of any size; `read_slow` is asked when the
-// plan does not hold for it.
+// The field's bits in `record`, of any size, by a load planned for records
+// of `planned_size` bytes; `read_slow` is asked when the plan does not hold.
 template <typename ReadSlow>
-inline uint64_t load_field(const FieldLoad& load, std::span<const uint8_t> record, ReadSlow read_slow) {
+inline uint64_t load_field(const FieldLoad& load, uint64_t planned_size, std::span<const uint8_t> record,
+                           ReadSlow read_slow) {
     // Word plans exist only for records of 8 bytes or more; saying so again
     // lets the compiler see that short records never load a word.
-    if (record.size() != load.record_size || (load.method == FieldLoad::Method::Word && record.size() < 8))
+    if (record.size() != planned_size || (load.method == FieldLoad::Method::Word && record.size() < 8))
         return read_slow();
     return load_planned_field(load, record.data(), read_slow);
 }

@@ -61,6 +61,29 @@ public:
         for (size_t i = heads.size() / 2; i-- > 0;) sift_down(i);
     }
 
+    // Puts `head` in place of the earliest head. The hole at the top moves down
+    // along the earlier child to a leaf, then `head` rises from there: the
+    // child choice needs no branch, and the record just read from a group is
+    // usually later than most others, so it rises little. Which comparison
+    // goes which way is random for interleaved groups, and with many groups
+    // mispredicted branches would cost more than the comparisons themselves.
+    void replace_earliest(RecordHead head) {
+        const size_t n = heads.size();
+        size_t hole = 0;
+        for (size_t child = 1; child < n; child = 2 * hole + 1) {
+            if (child + 1 < n) child += heads[child + 1].key < heads[child].key ? 1 : 0;
+            heads[hole] = heads[child];
+            hole = child;
+        }
+        while (hole > 0) {
+            const size_t parent = (hole - 1) / 2;
+            if (!(head.key < heads[parent].key)) break;
+            heads[hole] = heads[parent];
+            hole = parent;
+        }
+        heads[hole] = head;
+    }
+
     void hand_out_first() {
         if (heads.empty()) {
             current = nullptr;
@@ -68,6 +91,8 @@ public:
         }
         current = heads[0].record;
         current->timestamp += time_offset;  // only once, right before it is handed out
+        // This group is read next, once the record has been written out.
+        prefetch_next_read(*heads[0].reader);
     }
 };
 
@@ -111,13 +136,15 @@ double time_offset(const RecordIterator& iterator) { return iterator.time_offset
 void next_record(RecordIterator& iterator) {
     iterator.current = nullptr;
     if (iterator.heads.empty()) return;
-    if (BusRecord* next = reader_next(*iterator.heads[0].reader)) {
-        iterator.heads[0] = {sort_key(*next), next, iterator.heads[0].reader};
+    RecordReader* reader = iterator.heads[0].reader;
+    if (BusRecord* next = reader_next(*reader)) {
+        iterator.replace_earliest({sort_key(*next), next, reader});
     } else {
-        iterator.heads[0] = iterator.heads.back();
+        // The group is done: its place goes to the last head.
+        const RecordHead last = iterator.heads.back();
         iterator.heads.pop_back();
+        if (!iterator.heads.empty()) iterator.replace_earliest(last);
     }
-    iterator.sift_down(0);
     iterator.hand_out_first();
 }
 

@@ -17,6 +17,8 @@ void resolve_signal_source(RecordLayout& layout) {
         const ChannelDecoder& decoder = decoders[i];
         if (!decoder.data_link) continue;
         layout.signal_decoder = static_cast<int32_t>(i);
+        // A copy beside the layout saves reaching into the decoder list per record.
+        if (decoder.load_record_size == static_cast<uint64_t>(layout.record_size)) layout.signal_load = decoder.load;
         if (DataBlock* sd = as_sd(decoder.data_link)) {
             layout.signal_source = SignalSource::SdBlock;
             layout.signal_block = sd;

@@ -32,6 +32,7 @@ struct RecordLayout {
     // Resolved once so the reader does not look anything up per record.
     SignalSource signal_source = SignalSource::None;
     int32_t signal_decoder = -1;        // index of the decoder with the reference
+    FieldLoad signal_load;              // its entry offset in records of record_size
     DataBlock* signal_block = nullptr;  // for SdBlock
     uint64_t vlsd_record_id = 0;        // for VlsdGroup
 };

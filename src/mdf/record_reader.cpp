@@ -51,6 +51,13 @@ std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset,
     return {buffer.data(), buffer.size()};
 }
 
+// Asks for the bytes at `offset` to be brought into the cache. A group's next
+// record is read only after every other group has had its turn, so with many
+// groups in a file its bytes would otherwise have left the cache by then.
+inline void prefetch(const BlockSection& section, uint64_t offset) {
+    if (section.memory && offset < section.memory_size) __builtin_prefetch(section.memory + offset);
+}
+
 // The same bytes, by pointer when the section is held in memory.
 inline std::span<const uint8_t> fetch(const BlockSection& section, uint64_t offset, uint64_t count,
                                       std::vector<uint8_t>& buffer, bool& seek_failed) {
@@ -100,13 +107,15 @@ std::span<const uint8_t> read_signal_entry(RecordReader& reader, const BlockSect
         TM_LOG(kError, "Unexpectedly large record: %u", length);
         return {};
     }
+    prefetch(block, offset + 4 + length);  // entries are mostly written in record order
     return fetch(block, offset, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
 }
 
 std::span<const uint8_t> read_sd_signal(RecordReader& reader, const RecordLayout& layout,
                                         std::span<const uint8_t> record) {
-    const ChannelDecoder& decoder = (*layout.decoders)[layout.signal_decoder];
-    const uint64_t offset = channel_bits(decoder, record);
+    const uint64_t offset = load_field(layout.signal_load, static_cast<uint64_t>(layout.record_size), record, [&] {
+        return read_channel_bits((*layout.decoders)[layout.signal_decoder], record);
+    });
     bool seek_failed = false;  // an unreachable entry is an entry without data, not the end of the group
     if (reader.signal.block != layout.signal_block) reader.signal = BlockSection::of(layout.signal_block);
     return read_signal_entry(reader, reader.signal, offset, seek_failed);
@@ -163,6 +172,7 @@ const RawRecord* read_without_record_id(RecordReader& reader) {
     std::span<const uint8_t> signal;
     if (layout.signal_source == SignalSource::SdBlock) signal = read_sd_signal(reader, layout, record);
     reader.position += static_cast<uint64_t>(layout.record_size);
+    prefetch(reader.section, reader.position);
     deliver(reader, layout, record, signal);
     return &reader.raw;
 }
@@ -216,6 +226,7 @@ const RawRecord* read_with_record_id(RecordReader& reader) {
             if (!read_vlsd_signal(reader, *layout, reader.position + consumed, signal, consumed)) return nullptr;
         }
         reader.position += consumed;
+        prefetch(reader.section, reader.position);
         deliver(reader, *layout, record, signal);
         return &reader.raw;
     }
@@ -295,6 +306,18 @@ BusRecord* decode(RecordReader& reader) {
 const RawRecord* read_record(RecordReader& reader) {
     if (reader.end != RecordEnd::None || !reader.data) return nullptr;
     return reader.by_record_id ? read_with_record_id(reader) : read_without_record_id(reader);
+}
+
+void prefetch_next_read(const RecordReader& reader) {
+    prefetch(reader.section, reader.position);
+    prefetch(reader.section, reader.position + 64);
+    if (const RecordLayout* layout = reader.last_layout) {
+        __builtin_prefetch(layout);
+        if (const ChannelReadPlan* plan = layout->read_plan) {
+            const auto* bytes = reinterpret_cast<const char*>(plan);
+            for (size_t at = 0; at < sizeof *plan; at += 64) __builtin_prefetch(bytes + at);
+        }
+    }
 }
 
 BusRecord* reader_first(RecordReader& reader) {

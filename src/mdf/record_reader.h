@@ -67,6 +67,12 @@ struct RecordReader {
 // records (then `end` says why).
 const RawRecord* read_record(RecordReader& reader);
 
+// Asks for what the next read of `reader` touches to be brought into the
+// cache: its next record's bytes and the layout and read plan it used last.
+// Called for the group whose record is handed out, since that group is read
+// next; with many groups its data has usually left the cache by then.
+void prefetch_next_read(const RecordReader& reader);
+
 // Starts from the first record; none when the group yields nothing.
 BusRecord* reader_first(RecordReader& reader);
 // The next record; none when the group's records have ended.

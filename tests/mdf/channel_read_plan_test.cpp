@@ -39,7 +39,7 @@ TEST(FieldLoad, PlannedLoadsReadWhatTheBitReaderReads) {
                 for (bool little_endian : {true, false}) {
                     const FieldLoad load = plan_field_load(position, count, little_endian, size);
                     bool slow = false;
-                    const uint64_t got = load_field(load, view, [&] {
+                    const uint64_t got = load_field(load, size, view, [&] {
                         slow = true;
                         return read_bits(view, position, count, little_endian);
                     });
@@ -60,7 +60,7 @@ TEST(FieldLoad, PlansForAnotherSizeAreNotUsed) {
     const std::vector<uint8_t> bytes = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x11, 0x22};
     const FieldLoad load = plan_field_load(8, 16, true, 16);  // planned for 16-byte records
     bool slow = false;
-    const uint64_t got = load_field(load, std::span<const uint8_t>(bytes), [&] {
+    const uint64_t got = load_field(load, 16, std::span<const uint8_t>(bytes), [&] {
         slow = true;
         return uint64_t{7};
     });
