@@ -7,8 +7,7 @@
 
 #include "driver/log.h"
 #include "streams/field_reader.h"
-#include "streams/buffered_stream.h"
-#include "streams/memory_stream.h"
+#include "streams/stream_contents.h"
 
 namespace tracemill {
 
@@ -104,16 +103,11 @@ bool begin_one(ByteStream* stream, uint64_t offset, BlockCache& cache, BegunBloc
 BlockCache::BlockCache(ByteStream* stream) {
     const int64_t size = ::tracemill::stream_size(stream);
     stream_size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
-    if (auto* memory = dynamic_cast<MemoryStream*>(stream)) {
-        memory_ = memory->data();
-        stream_size_ = memory->size();
-    } else if (auto* buffered = dynamic_cast<BufferedStream*>(stream)) {
-        // A read window holding the whole file serves records by pointer too.
-        uint64_t size = 0;
-        if (const uint8_t* bytes = buffered->whole_contents(size)) {
-            memory_ = bytes;
-            stream_size_ = size;
-        }
+    // A file held in memory serves blocks and records by pointer.
+    uint64_t held = 0;
+    if (const uint8_t* bytes = stream_contents(stream, held)) {
+        memory_ = bytes;
+        stream_size_ = held;
     }
 }
 

@@ -30,6 +30,9 @@ public:
     int64_t seek(int64_t offset, int32_t whence) override { return stream_seek(inner_.get(), offset, whence); }
     int32_t close() override { return stream_close(std::move(inner_)); }
 
+    // The memory stream holding the content; none once closed.
+    ByteStream* content() const { return inner_.get(); }
+
     const ContainerHeader& header() const { return header_; }
     uint32_t window_param() const { return window_param_; }
     uint32_t lookahead_param() const { return lookahead_param_; }
