@@ -1,6 +1,7 @@
 // Trace file text: hand-assembled frame lines and the header with its start time.
 #include "trc/trc_line_format.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -180,29 +181,189 @@ char* put_data_bytes(char* out, const uint8_t* bytes, size_t count) {
     return out;
 }
 
+// Frame lines are written with the line writers below. Each may store up to
+// 16 bytes past the end of what it writes: the line buffer holds
+// trc_line_capacity bytes, far more than a line of ordinary fields, and the
+// next field or the caller's length leaves those bytes out. Stores of a fixed
+// size are what make a field cost a few instructions instead of a loop.
+namespace {
+
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// "%02X" of every byte.
+constexpr auto kHexPairs = [] {
+    std::array<char, 512> pairs{};
+    for (int i = 0; i < 256; ++i) {
+        pairs[2 * i] = kHexDigits[i >> 4];
+        pairs[2 * i + 1] = kHexDigits[i & 0xF];
+    }
+    return pairs;
+}();
+
+// "%02X " of every byte, one more space behind, as a word for one store.
+constexpr auto kHexUnits = [] {
+    std::array<uint32_t, 256> units{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        const auto high = static_cast<uint32_t>(static_cast<uint8_t>(kHexDigits[i >> 4]));
+        const auto low = static_cast<uint32_t>(static_cast<uint8_t>(kHexDigits[i & 0xF]));
+        // Byte order in memory: high digit, low digit, space, space.
+        units[i] = std::endian::native == std::endian::little ? high | low << 8 | 0x20200000u
+                                                              : high << 24 | low << 16 | 0x2020u;
+    }
+    return units;
+}();
+
+// "%d" of every byte value, padded to 3 characters; with its length.
+struct ByteDecimal {
+    char text[3];
+    uint8_t length;
+};
+constexpr auto kByteDecimals = [] {
+    std::array<ByteDecimal, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        ByteDecimal& entry = table[i];
+        if (i >= 100) entry = {{static_cast<char>('0' + i / 100), static_cast<char>('0' + i / 10 % 10),
+                                static_cast<char>('0' + i % 10)}, 3};
+        else if (i >= 10) entry = {{static_cast<char>('0' + i / 10), static_cast<char>('0' + i % 10), ' '}, 2};
+        else entry = {{static_cast<char>('0' + i), ' ', ' '}, 1};
+    }
+    return table;
+}();
+
+// Decimal digits of `value` written backwards, ending just before `end`;
+// returns the first digit.
+char* digits_before(char* end, uint64_t value) {
+    while (value >= 100) {
+        const uint64_t pair = value % 100;
+        value /= 100;
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * pair], 2);
+    }
+    if (value >= 10) {
+        end -= 2;
+        std::memcpy(end, &kDigitPairs[2 * value], 2);
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+// A number field of up to 32 characters built backwards in front of `end()`
+// in a space-filled scratch, so that padding comes free and the field leaves
+// in one or two 16-byte copies.
+class FieldScratch {
+public:
+    FieldScratch() { std::memset(text_, ' ', sizeof text_); }
+    char* end() { return text_ + 32; }
+    // Writes [start, end()) right-aligned in `width` (at most 32) characters.
+    char* write(char* out, const char* start, size_t width) {
+        const size_t length = static_cast<size_t>(end() - start);
+        const size_t shown = length > width ? length : width;
+        std::memcpy(out, end() - shown, 16);
+        if (shown > 16) std::memcpy(out + 16, end() - shown + 16, 16);
+        return out + shown;
+    }
+
+private:
+    char text_[64];
+};
+
+// "%*d" for widths up to 16.
+char* line_decimal(char* out, int32_t value, size_t width) {
+    FieldScratch field;
+    const uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    char* start = digits_before(field.end(), magnitude);
+    if (value < 0) *--start = '-';
+    return field.write(out, start, width);
+}
+
+// "%d" of a byte value.
+char* line_byte_decimal(char* out, uint8_t value) {
+    const ByteDecimal& entry = kByteDecimals[value];
+    std::memcpy(out, entry.text, 3);
+    return out + entry.length;
+}
+
+// "%*.1f" and "%*.3f" (widths up to 16); put_fixed beyond the exact range.
+template <int kDecimals>
+char* line_fixed(char* out, double value, size_t width) {
+    if (!(std::fabs(value) < kExactFixedLimit)) return put_fixed(out, value, kDecimals, static_cast<int>(width));
+    constexpr uint64_t kScale = kDecimals == 1 ? 10 : 1000;
+    const uint64_t units = scaled_units(value, kScale);
+    FieldScratch field;
+    char* start = field.end();
+    const uint64_t decimals = units % kScale;
+    if constexpr (kDecimals == 1) {
+        *--start = static_cast<char>('0' + decimals);
+    } else {
+        start -= 2;
+        std::memcpy(start, &kDigitPairs[2 * (decimals % 100)], 2);
+        *--start = static_cast<char>('0' + decimals / 100);
+    }
+    *--start = '.';
+    start = digits_before(start, units / kScale);
+    if (std::signbit(value)) *--start = '-';  // printf keeps the sign of values that round to zero
+    return field.write(out, start, width);
+}
+
+// "%04X" and "%08X".
+char* line_hex(char* out, uint32_t value, int digits) {
+    if (digits == 8) {
+        std::memcpy(out, &kHexPairs[2 * (value >> 24)], 2);
+        std::memcpy(out + 2, &kHexPairs[2 * ((value >> 16) & 0xFF)], 2);
+        std::memcpy(out + 4, &kHexPairs[2 * ((value >> 8) & 0xFF)], 2);
+        std::memcpy(out + 6, &kHexPairs[2 * (value & 0xFF)], 2);
+        return out + 8;
+    }
+    if (value > 0xFFFF) return put_hex(out, value, digits);
+    std::memcpy(out, &kHexPairs[2 * (value >> 8)], 2);
+    std::memcpy(out + 2, &kHexPairs[2 * (value & 0xFF)], 2);
+    return out + 4;
+}
+
+// Data bytes as "XX" separated by single spaces: each byte leaves as "XX "
+// in one 4-byte store, and the last space is taken back.
+char* line_data_bytes(char* out, const uint8_t* bytes, size_t count) {
+    if (count == 0) return out;
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(out, &kHexUnits[bytes[i]], 4);
+        out += 3;
+    }
+    return out - 1;
+}
+
+}  // namespace
+
 // "%6d) %11.1f %s    %08X %d  " (extended) or "%6d) %11.1f %s        %04X %d  ",
 // then "RTR" or the data bytes.
 size_t format_trc11_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
     const CanDetails& can = record.details.can;
-    char* p = put_decimal(out, number, 6);
+    char* p = line_decimal(out, number, 6);
     p = put_literal(p, ") ");
-    p = put_fixed(p, offset_ms, 1, 11);
+    p = line_fixed<1>(p, offset_ms, 11);
     *p++ = ' ';
     p = put_text(p, direction_text(can), 2);
     if (can.ide == 1) {
         p = put_literal(p, "    ");
-        p = put_hex(p, record.id, 8);
+        p = line_hex(p, record.id, 8);
     } else {
         p = put_literal(p, "        ");
-        p = put_hex(p, record.id, 4);
+        p = line_hex(p, record.id, 4);
     }
     *p++ = ' ';
-    p = put_decimal(p, can.dlc, 0);
+    p = line_byte_decimal(p, can.dlc);
     p = put_literal(p, "  ");
     if (can.rtr != 0) {
         p = put_literal(p, "RTR");
     } else {
-        p = put_data_bytes(p, record.data.data(), record.data.size());
+        p = line_data_bytes(p, record.data.data(), record.data.size());
     }
     *p++ = '\n';
     return static_cast<size_t>(p - out);
@@ -212,27 +373,27 @@ size_t format_trc11_line(char* out, int32_t number, double offset_ms, const BusR
 // then padding that lines up the data column, then the data bytes.
 size_t format_trc21_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
     const CanDetails& can = record.details.can;
-    char* p = put_decimal(out, number, 7);
+    char* p = line_decimal(out, number, 7);
     *p++ = ' ';
-    p = put_fixed(p, offset_ms, 3, 13);
+    p = line_fixed<3>(p, offset_ms, 13);
     *p++ = ' ';
     p = put_text(p, message_type(can), 2);
     *p++ = ' ';
-    p = put_decimal(p, record.bus_channel, 0);
+    p = line_byte_decimal(p, record.bus_channel);
     if (can.ide == 1) {
         *p++ = ' ';
-        p = put_hex(p, record.id, 8);
+        p = line_hex(p, record.id, 8);
     } else {
         p = put_literal(p, "     ");
-        p = put_hex(p, record.id, 4);
+        p = line_hex(p, record.id, 4);
     }
     *p++ = ' ';
     p = put_text(p, direction_text(can), 2);
     *p++ = ' ';
-    p = put_decimal(p, can.dlc, 0);
+    p = line_byte_decimal(p, can.dlc);
     p = put_literal(p, "   ");
     if (can.dlc < 10) *p++ = ' ';
-    if (can.rtr == 0) p = put_data_bytes(p, record.data.data(), record.data.size());
+    if (can.rtr == 0) p = line_data_bytes(p, record.data.data(), record.data.size());
     *p++ = '\n';
     return static_cast<size_t>(p - out);
 }

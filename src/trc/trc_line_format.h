@@ -17,7 +17,8 @@ inline constexpr uint32_t kTraceVersion11 = 1;
 inline constexpr uint32_t kTraceVersion21 = 2;
 
 // Enough room for any frame line carrying `data_size` data bytes, including
-// offsets of any magnitude (a double prints with up to 309 integral digits).
+// offsets of any magnitude (a double prints with up to 309 integral digits),
+// and for the fixed-size stores past the line's end that its fields use.
 constexpr size_t trc_line_capacity(size_t data_size) { return 480 + 3 * data_size; }
 
 // "%*d": `value` right-aligned in `width` characters.

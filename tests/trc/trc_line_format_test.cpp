@@ -229,6 +229,58 @@ TEST(TrcLineFormat, LinesMatchPrintfOfTheirFormats) {
     }
 }
 
+// Every field at the edges of the fast ways it is written: numbers around
+// each width and sign, offsets around the exact range and its rounding,
+// identifiers around their widths, bus and DLC over all byte values, data of
+// 0, 1, 8, 64 and 200 bytes; each combination against printf, whole lines.
+TEST(TrcLineFormat, LinesMatchPrintfAtFieldBoundaries) {
+    const int32_t numbers[] = {0, 1, 9, 10, 99, 100, 99'999, 100'000, 999'999, 1'000'000, 9'999'999, 10'000'000,
+                               123'456'789, INT32_MAX, -1, -99'999, -999'999, -1'000'000, INT32_MIN};
+    const double offsets[] = {0.0, -0.0, 0.0005, 0.0015, -0.0005, 0.04999999, 0.05, 0.95, 9.9995, 99999.9995,
+                              999999999.9995, 9999999999.9995, 99999999999.95, 999999999999.9995,
+                              9.99999999999999e14, 1e15, -1e15, 1e15 + 2, 1.5e300, -2.5e-320,
+                              std::numeric_limits<double>::quiet_NaN(), kInfinity, -kInfinity};
+    const uint32_t ids[] = {0, 0xF, 0xFFFF, 0x10000, 0xFFFFF, 0x1FFFFFFF, 0xFFFFFFFF};
+    const size_t lengths[] = {0, 1, 8, 64, 200};
+    std::mt19937 random(99);
+    for (int32_t number : numbers) {
+        for (double offset : offsets) {
+            for (uint32_t id : ids) {
+                for (size_t length : lengths) {
+                    CanDetails can{};
+                    can.ide = random() % 2;
+                    can.dir = static_cast<uint8_t>(random());
+                    can.edl = random() % 3;
+                    can.brs = random() % 2;
+                    can.esi = random() % 2;
+                    can.rtr = random() % 4 == 0;
+                    can.dlc = static_cast<uint8_t>(random());
+                    std::vector<uint8_t> data(length);
+                    for (uint8_t& b : data) b = static_cast<uint8_t>(random());
+                    const BusRecord r = can_frame(0, id, can, data, static_cast<uint8_t>(random()));
+
+                    std::string bytes;
+                    for (size_t k = 0; k < data.size(); ++k) bytes += printf_text(k ? " %02X" : "%02X", data[k]);
+                    const char* dir = can.dir ? "Tx" : "Rx";
+                    const char* type = can.edl == 1 ? (can.brs == 1 ? (can.esi == 1 ? "BI" : "FB")
+                                                                    : (can.esi == 1 ? "FE" : "FD"))
+                                                    : (can.rtr == 1 ? "RR" : "DT");
+                    const std::string expected21 =
+                        printf_text(can.ide == 1 ? "%7d %13.3f %s %d %08X %s %d" : "%7d %13.3f %s %d     %04X %s %d",
+                                    number, offset, type, r.bus_channel, r.id, dir, can.dlc) +
+                        (can.dlc < 10 ? "    " : "   ") + (can.rtr == 0 ? bytes : "") + "\n";
+                    const std::string expected11 =
+                        printf_text(can.ide == 1 ? "%6d) %11.1f %s    %08X %d  " : "%6d) %11.1f %s        %04X %d  ",
+                                    number, offset, dir, r.id, can.dlc) +
+                        (can.rtr != 0 ? "RTR" : bytes) + "\n";
+                    ASSERT_EQ(line21(number, offset, r), expected21) << number << " " << offset << " " << id;
+                    ASSERT_EQ(line11(number, offset, r), expected11) << number << " " << offset << " " << id;
+                }
+            }
+        }
+    }
+}
+
 TEST(TrcHeader, BothVersions) {
     EXPECT_EQ(format_trc_header(kTraceVersion21, 1'700'000'000.25),
               ";$FILEVERSION=2.1\n;$STARTTIME=45244.9259288194\n;$COLUMNS=N,O,T,B,I,d,L,D\n");
