@@ -7,7 +7,8 @@
 # inodes, a cost that belongs to the benchmark, not to the converter. Wall time is
 # taken around the child with the shell's microsecond clock; peak resident
 # memory comes from /usr/bin/time (the child's getrusage maximum). One warm-up
-# run is not counted.
+# run is not counted. Dirty trace data of earlier runs is written back (sync)
+# before each measured run.
 #
 # Row (tab-separated): name format frames input_bytes output_bytes
 #                      median_wall_s max_rss_kb budget_bytes files median_cpu_s
@@ -55,6 +56,9 @@ measure_case() {
   run_once "$bin" "$out/warm-up" "$out/log" -f "$format" "$@" >/dev/null || return 1
   local walls=() cpus=() rss_max=0 wall rss cpu i
   for ((i = 0; i < runs; i++)); do
+    # The previous run's trace is still being written back to the disk; let
+    # that finish first, so that it does not compete with the run measured.
+    sync
     read -r wall rss cpu < <(run_once "$bin" "$out/$i" "$out/log" -f "$format" "$@") || return 1
     [ -n "$cpu" ] || return 1
     walls+=("$wall")
