@@ -78,9 +78,49 @@ void BM_OffsetColumn(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * offsets.size()));
 }
 
+// Typical lines of a long log: classic 8-byte frames with standard
+// identifiers, offsets spread over a day, message numbers past a million.
+void BM_Trc21ClassicLines(benchmark::State& state) {
+    std::mt19937_64 random(5);
+    std::vector<BusRecord> records(kRecordCount);
+    std::vector<double> offsets(kRecordCount);
+    for (size_t i = 0; i < records.size(); ++i) {
+        BusRecord& r = records[i];
+        r.kind = BusRecordKind::CanDataFrame;
+        r.bus_channel = 1;
+        r.details.can = CanDetails{};
+        r.details.can.dlc = 8;
+        r.id = static_cast<uint32_t>(random() & 0x7FF);
+        r.data.resize(8);
+        for (auto& b : r.data) b = static_cast<uint8_t>(random());
+        offsets[i] = static_cast<double>(random() % 86'400'000'000) / 1000.0;
+    }
+    std::vector<char> line(trc_line_capacity(8));
+    int32_t number = 1'000'000;
+    for (auto _ : state) {
+        for (size_t i = 0; i < records.size(); ++i) {
+            benchmark::DoNotOptimize(format_trc21_line(line.data(), number++, offsets[i], records[i]));
+            benchmark::DoNotOptimize(line.data());
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records.size()));
+}
+
+// The message number column alone.
+void BM_NumberColumn(benchmark::State& state) {
+    char text[32];
+    int32_t number = 0;
+    for (auto _ : state) {
+        for (size_t i = 0; i < kRecordCount; ++i) benchmark::DoNotOptimize(put_decimal(text, number++, 7));
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kRecordCount));
+}
+
 BENCHMARK(BM_Trc21Lines);
 BENCHMARK(BM_Trc11Lines);
 BENCHMARK(BM_OffsetColumn);
+BENCHMARK(BM_Trc21ClassicLines);
+BENCHMARK(BM_NumberColumn);
 
 }  // namespace
 }  // namespace tracemill

@@ -1,4 +1,9 @@
 // Trace file text: hand-assembled frame lines and the header with its start time.
+//
+// The fields of the common lines (numbers and offsets of ordinary traces,
+// identifiers that fit their width) are put together in registers or copied
+// from tables of all byte values, and leave in a few fixed-size stores; the
+// rest go through general writers that handle any value and width.
 #include "trc/trc_line_format.h"
 
 #include <array>
@@ -7,11 +12,65 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace tracemill {
 namespace {
 
+// Digit words hold eight characters with the first one in the lowest byte, so
+// that one 8-byte store writes them in order.
+static_assert(std::endian::native == std::endian::little, "digit words are laid out for little-endian stores");
+
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// ---------------------------------------------------------------------------
+// Tables, built at compile time.
+
+// Every number below 1000 in the first three bytes of a word, the fourth
+// zero: "%03d" with zeros in front, "%3d" with blanks.
+constexpr std::array<uint32_t, 1000> three_digit_words(bool blank_leading_zeros) {
+    std::array<uint32_t, 1000> words{};
+    for (uint32_t i = 0; i < 1000; ++i) {
+        const char blank = blank_leading_zeros ? ' ' : '0';
+        const auto first = static_cast<uint32_t>(i >= 100 ? '0' + i / 100 : blank);
+        const auto second = static_cast<uint32_t>(i >= 10 ? '0' + i / 10 % 10 : blank);
+        words[i] = first | second << 8 | ('0' + i % 10) << 16;
+    }
+    return words;
+}
+constexpr auto kThreeDigits = three_digit_words(false);
+constexpr auto kPaddedThreeDigits = three_digit_words(true);
+
+// "%02X " of every byte and one spare byte: a data byte leaves in one 4-byte
+// store whose spare byte the next store overwrites; the first two characters
+// alone serve identifiers and the last data byte.
+using HexUnit = std::array<char, 4>;
+constexpr auto kHexUnits = [] {
+    std::array<HexUnit, 256> units{};
+    for (int i = 0; i < 256; ++i) units[i] = {kHexDigits[i >> 4], kHexDigits[i & 0xF], ' ', ' '};
+    return units;
+}();
+
+// "%-8d" of every byte value and the length of its number: one 8-byte store
+// writes a bus channel or DLC together with the spaces that follow it.
+struct ByteDecimal {
+    std::array<char, 8> text;
+    size_t length;
+};
+constexpr auto kByteDecimals = [] {
+    std::array<ByteDecimal, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        ByteDecimal& entry = table[i];
+        entry.text.fill(' ');
+        entry.length = i >= 100 ? 3 : i >= 10 ? 2 : 1;
+        int rest = i;
+        for (size_t k = entry.length; k-- > 0; rest /= 10) entry.text[k] = static_cast<char>('0' + rest % 10);
+    }
+    return table;
+}();
+
+// ---------------------------------------------------------------------------
+// General writers: any value, any width, exactly the bytes printf writes.
 
 char* put_text(char* out, const char* text, size_t length) {
     std::memcpy(out, text, length);
@@ -92,48 +151,34 @@ private:
     char* start_ = text_ + sizeof text_;
 };
 
-// Below this magnitude put_fixed works on the exact binary value itself.
+// Below this magnitude offsets are rounded here from the exact binary value.
 constexpr double kExactFixedLimit = 1e15;
+static_assert(kExactFixedLimit < 0x1p50, "scaled_units needs |value| below 2^50");
 
 // |value| × scale rounded to an integer, halfway cases to even, as printf
 // rounds: computed from the double's significand and exponent, so the exact
-// binary value is rounded, not an already rounded product. |value| must be
-// below kExactFixedLimit and scale at most 1000 (the result fits 64 bits).
+// binary value is rounded, not an already rounded product. Needs |value| below
+// 2^50 and scale at most 1000: the significand times the scale then stays
+// below 2^63 and at least 3 of its bits lie behind the binary point.
 uint64_t scaled_units(double value, uint64_t scale) {
-    const uint64_t bits = std::bit_cast<uint64_t>(value) & ~(uint64_t{1} << 63);
-    const int biased_exponent = static_cast<int>(bits >> 52);
-    uint64_t significand = bits & ((uint64_t{1} << 52) - 1);
-    int exponent = -1074;  // subnormals
-    if (biased_exponent != 0) {
-        significand |= uint64_t{1} << 52;
-        exponent = biased_exponent - 1075;
-    }
-    if (exponent >= 0) return (significand << exponent) * scale;
-    const int shift = -exponent;
-    // Below 2^53 × 1000 × 2^-120 the value is far under a half unit.
-    if (shift >= 120) return 0;
-    const unsigned __int128 product = static_cast<unsigned __int128>(significand) * scale;
-    uint64_t units = static_cast<uint64_t>(product >> shift);
-    const unsigned __int128 rest = product - (static_cast<unsigned __int128>(units) << shift);
-    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-    if (rest > half || (rest == half && (units & 1) != 0)) ++units;
-    return units;
+    const uint64_t bits = std::bit_cast<uint64_t>(value);
+    const int biased_exponent = static_cast<int>(bits >> 52) & 0x7FF;
+    // |value| = significand × 2^-shift.
+    const int shift = 1075 - biased_exponent;
+    // Below 2^-11 (zero and subnormals too) |value| × 1000 is under a half.
+    if (shift >= 64) return 0;
+    const uint64_t significand = (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+    const uint64_t product = significand * scale;
+    // Adding just under a half, and one more when the truncated result is
+    // odd, carries into the units exactly when the rest is above a half or is
+    // a half and the result odd.
+    const uint64_t half = uint64_t{1} << (shift - 1);
+    const uint64_t odd = (product >> shift) & 1;
+    return (product + (half - 1) + odd) >> shift;
 }
 
-const char* direction_text(const CanDetails& can) { return can.dir != 0 ? "Tx" : "Rx"; }
-
-// Two-letter message type of a 2.1 line.
-const char* message_type(const CanDetails& can) {
-    if (can.edl == 1) {
-        if (can.brs == 1) return can.esi == 1 ? "BI" : "FB";
-        return can.esi == 1 ? "FE" : "FD";
-    }
-    return can.rtr == 1 ? "RR" : "DT";
-}
-
-}  // namespace
-
-char* put_decimal(char* out, int32_t value, int width) {
+// "%*d", any value and width.
+char* put_decimal_general(char* out, int32_t value, int width) {
     RightAligned field;
     const uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     field.put_digits(magnitude);
@@ -141,18 +186,8 @@ char* put_decimal(char* out, int32_t value, int width) {
     return field.write(out, width);
 }
 
-char* put_hex(char* out, uint32_t value, int digits) {
-    int significant = 1;
-    while (significant < 8 && (value >> (4 * significant)) != 0) ++significant;
-    int count = significant > digits ? significant : digits;
-    for (int i = count - 1; i >= 0; --i) {
-        *out++ = i < 8 ? kHexDigits[(value >> (4 * i)) & 0xF] : '0';
-    }
-    return out;
-}
-
-char* put_fixed(char* out, double value, int precision, int width) {
-    // Offsets of real traces: integral digits and rounding done here, exactly.
+// "%*.*f", any value, precision and width.
+char* put_fixed_general(char* out, double value, int precision, int width) {
     static constexpr uint64_t kScales[] = {1, 10, 100, 1000};
     if (precision >= 0 && precision <= 3 && std::fabs(value) < kExactFixedLimit) {
         RightAligned field;  // sign, up to 15 integral digits, point, 3 decimals
@@ -172,198 +207,250 @@ char* put_fixed(char* out, double value, int precision, int width) {
     return put_padded(out, text, static_cast<size_t>(result.ptr - text), width);
 }
 
-char* put_data_bytes(char* out, const uint8_t* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (i != 0) *out++ = ' ';
-        *out++ = kHexDigits[bytes[i] >> 4];
-        *out++ = kHexDigits[bytes[i] & 0xF];
+// "%0*X", any value and digit count.
+char* put_hex_general(char* out, uint32_t value, int digits) {
+    int significant = 1;
+    while (significant < 8 && (value >> (4 * significant)) != 0) ++significant;
+    int count = significant > digits ? significant : digits;
+    for (int i = count - 1; i >= 0; --i) {
+        *out++ = i < 8 ? kHexDigits[(value >> (4 * i)) & 0xF] : '0';
     }
     return out;
 }
 
-// Frame lines are written with the line writers below. Each may store up to
-// 16 bytes past the end of what it writes: the line buffer holds
-// trc_line_capacity bytes, far more than a line of ordinary fields, and the
-// next field or the caller's length leaves those bytes out. Stores of a fixed
-// size are what make a field cost a few instructions instead of a loop.
-namespace {
+// ---------------------------------------------------------------------------
+// Digit words: up to eight characters built in a register.
 
-constexpr auto kDigitPairs = [] {
-    std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs[2 * i] = static_cast<char>('0' + i / 10);
-        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-    return pairs;
-}();
-
-// "%02X" of every byte.
-constexpr auto kHexPairs = [] {
-    std::array<char, 512> pairs{};
-    for (int i = 0; i < 256; ++i) {
-        pairs[2 * i] = kHexDigits[i >> 4];
-        pairs[2 * i + 1] = kHexDigits[i & 0xF];
-    }
-    return pairs;
-}();
-
-// "%02X " of every byte, one more space behind, as a word for one store.
-constexpr auto kHexUnits = [] {
-    std::array<uint32_t, 256> units{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        const auto high = static_cast<uint32_t>(static_cast<uint8_t>(kHexDigits[i >> 4]));
-        const auto low = static_cast<uint32_t>(static_cast<uint8_t>(kHexDigits[i & 0xF]));
-        // Byte order in memory: high digit, low digit, space, space.
-        units[i] = std::endian::native == std::endian::little ? high | low << 8 | 0x20200000u
-                                                              : high << 24 | low << 16 | 0x2020u;
-    }
-    return units;
-}();
-
-// "%d" of every byte value, padded to 3 characters; with its length.
-struct ByteDecimal {
-    char text[3];
-    uint8_t length;
-};
-constexpr auto kByteDecimals = [] {
-    std::array<ByteDecimal, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        ByteDecimal& entry = table[i];
-        if (i >= 100) entry = {{static_cast<char>('0' + i / 100), static_cast<char>('0' + i / 10 % 10),
-                                static_cast<char>('0' + i % 10)}, 3};
-        else if (i >= 10) entry = {{static_cast<char>('0' + i / 10), static_cast<char>('0' + i % 10), ' '}, 2};
-        else entry = {{static_cast<char>('0' + i), ' ', ' '}, 1};
-    }
-    return table;
-}();
-
-// Decimal digits of `value` written backwards, ending just before `end`;
-// returns the first digit.
-char* digits_before(char* end, uint64_t value) {
-    while (value >= 100) {
-        const uint64_t pair = value % 100;
-        value /= 100;
-        end -= 2;
-        std::memcpy(end, &kDigitPairs[2 * pair], 2);
-    }
-    if (value >= 10) {
-        end -= 2;
-        std::memcpy(end, &kDigitPairs[2 * value], 2);
-    } else {
-        *--end = static_cast<char>('0' + value);
-    }
-    return end;
+constexpr uint32_t power_of_ten(int exponent) {
+    uint32_t power = 1;
+    while (exponent-- > 0) power *= 10;
+    return power;
 }
 
-// A number field of up to 32 characters built backwards in front of `end()`
-// in a space-filled scratch, so that padding comes free and the field leaves
-// in one or two 16-byte copies.
-class FieldScratch {
-public:
-    FieldScratch() { std::memset(text_, ' ', sizeof text_); }
-    char* end() { return text_ + 32; }
-    // Writes [start, end()) right-aligned in `width` (at most 32) characters.
-    char* write(char* out, const char* start, size_t width) {
-        const size_t length = static_cast<size_t>(end() - start);
-        const size_t shown = length > width ? length : width;
-        std::memcpy(out, end() - shown, 16);
-        if (shown > 16) std::memcpy(out + 16, end() - shown + 16, 16);
-        return out + shown;
-    }
+uint64_t three_digits(uint32_t value) { return kThreeDigits[value]; }
+uint64_t padded_three_digits(uint32_t value) { return kPaddedThreeDigits[value]; }
 
-private:
-    char text_[64];
-};
-
-// "%*d" for widths up to 16.
-char* line_decimal(char* out, int32_t value, size_t width) {
-    FieldScratch field;
-    const uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    char* start = digits_before(field.end(), magnitude);
-    if (value < 0) *--start = '-';
-    return field.write(out, start, width);
+// `value` < 10^8 as "%08d".
+uint64_t eight_digits(uint32_t value) {
+    const uint32_t thousands = value / 1000;
+    return three_digits(thousands / 1000) >> 8 | three_digits(thousands % 1000) << 16 |
+           three_digits(value % 1000) << 40;
 }
 
-// "%d" of a byte value.
-char* line_byte_decimal(char* out, uint8_t value) {
-    const ByteDecimal& entry = kByteDecimals[value];
-    std::memcpy(out, entry.text, 3);
-    return out + entry.length;
+// `value` < 10^8 as "%8d". Numbers and offsets of a trace grow from line to
+// line, so the branch on the magnitude is taken the same way for long runs.
+uint64_t padded_eight_digits(uint32_t value) {
+    constexpr uint64_t kFiveBlanks = 0x2020202020;
+    constexpr uint64_t kTwoBlanks = 0x2020;
+    if (value < 1000) return kFiveBlanks | padded_three_digits(value) << 40;
+    const uint32_t thousands = value / 1000;
+    const uint64_t last_three = three_digits(value % 1000) << 40;
+    if (value < 1'000'000) return kTwoBlanks | padded_three_digits(thousands) << 16 | last_three;
+    return padded_three_digits(thousands / 1000) >> 8 | three_digits(thousands % 1000) << 16 | last_three;
 }
 
-// "%*.1f" and "%*.3f" (widths up to 16); put_fixed beyond the exact range.
+// ---------------------------------------------------------------------------
+// Fast fields that write exactly their bytes, shared by the lines and the
+// public field writers.
+
+// The column "%13.3f" (kDecimals 3) or "%11.1f" (kDecimals 1) of an offset
+// from 0 to 10^9, exactly its 10 + kDecimals bytes: the first of nine
+// integral characters, the other eight, the point and the decimals. Writes
+// nothing and returns false for other values: negative offsets come only
+// from frames logged out of order and go the general way.
 template <int kDecimals>
-char* line_fixed(char* out, double value, size_t width) {
-    if (!(std::fabs(value) < kExactFixedLimit)) return put_fixed(out, value, kDecimals, static_cast<int>(width));
-    constexpr uint64_t kScale = kDecimals == 1 ? 10 : 1000;
+inline bool put_offset_column_exact(char* out, double value) {
+    static_assert(kDecimals == 1 || kDecimals == 3);
+    constexpr uint64_t kScale = power_of_ten(kDecimals);
+    if (std::signbit(value) || !(value < 1e9)) return false;  // -0.0, NaN and infinity too
     const uint64_t units = scaled_units(value, kScale);
-    FieldScratch field;
-    char* start = field.end();
-    const uint64_t decimals = units % kScale;
-    if constexpr (kDecimals == 1) {
-        *--start = static_cast<char>('0' + decimals);
+    const auto integral = static_cast<uint32_t>(units / kScale);
+    const auto decimals = static_cast<uint32_t>(units % kScale);
+    uint64_t digits = 0;
+    if (integral < 100'000'000) {
+        out[0] = ' ';
+        digits = padded_eight_digits(integral);
+    } else if (integral < 1'000'000'000) {  // rounding may have reached 10^9
+        out[0] = static_cast<char>('0' + integral / 100'000'000);
+        digits = eight_digits(integral % 100'000'000);
     } else {
-        start -= 2;
-        std::memcpy(start, &kDigitPairs[2 * (decimals % 100)], 2);
-        *--start = static_cast<char>('0' + decimals / 100);
+        return false;
     }
-    *--start = '.';
-    start = digits_before(start, units / kScale);
-    if (std::signbit(value)) *--start = '-';  // printf keeps the sign of values that round to zero
-    return field.write(out, start, width);
+    std::memcpy(out + 1, &digits, 8);
+    if constexpr (kDecimals == 3) {
+        const uint32_t point_and_decimals = '.' | kThreeDigits[decimals] << 8;
+        std::memcpy(out + 9, &point_and_decimals, 4);
+    } else {
+        out[9] = '.';
+        out[10] = static_cast<char>('0' + decimals);
+    }
+    return true;
 }
 
-// "%04X" and "%08X".
-char* line_hex(char* out, uint32_t value, int digits) {
-    if (digits == 8) {
-        std::memcpy(out, &kHexPairs[2 * (value >> 24)], 2);
-        std::memcpy(out + 2, &kHexPairs[2 * ((value >> 16) & 0xFF)], 2);
-        std::memcpy(out + 4, &kHexPairs[2 * ((value >> 8) & 0xFF)], 2);
-        std::memcpy(out + 6, &kHexPairs[2 * (value & 0xFF)], 2);
+// "%04X" of a value <= 0xFFFF and "%08X" of any: a store per byte.
+void put_hex4(char* out, uint32_t value) {
+    std::memcpy(out, kHexUnits[(value >> 8) & 0xFF].data(), 2);
+    std::memcpy(out + 2, kHexUnits[value & 0xFF].data(), 2);
+}
+void put_hex8(char* out, uint32_t value) {
+    put_hex4(out, value >> 16);
+    put_hex4(out + 4, value & 0xFFFF);
+}
+
+// "XX " units of kCount bytes: 4-byte stores whose spare byte the next one overwrites.
+template <size_t kCount>
+void put_hex_units(char* out, const uint8_t* bytes) {
+    for (size_t i = 0; i < kCount; ++i) std::memcpy(out + 3 * i, kHexUnits[bytes[i]].data(), 4);
+}
+
+// The data of classic CAN frames in straight-line stores.
+char* put_eight_data_bytes(char* out, const uint8_t* bytes) {
+    put_hex_units<7>(out, bytes);
+    std::memcpy(out + 21, kHexUnits[bytes[7]].data(), 2);
+    return out + 23;
+}
+
+// ---------------------------------------------------------------------------
+// Line writers. Each may store up to 7 bytes past the end of what it writes:
+// the line buffer holds trc_line_capacity bytes, far more than a line of
+// ordinary fields, and the next field or the final length leaves those bytes
+// out. Stores of a fixed size make a field cost a few instructions, not a loop.
+
+void store_word(char* out, uint64_t word) { std::memcpy(out, &word, sizeof word); }
+
+// "%*d" (kWidth 6 or 7) of a number at least 10^6: seven to ten digits, no padding.
+char* put_wide_number(char* out, uint32_t value) {
+    if (value >= 100'000'000) {
+        const uint32_t top = value / 100'000'000;  // 1 .. 21
+        if (top >= 10) *out++ = static_cast<char>('0' + top / 10);
+        *out++ = static_cast<char>('0' + top % 10);
+        store_word(out, eight_digits(value % 100'000'000));
         return out + 8;
     }
-    if (value > 0xFFFF) return put_hex(out, value, digits);
-    std::memcpy(out, &kHexPairs[2 * (value >> 8)], 2);
-    std::memcpy(out + 2, &kHexPairs[2 * (value & 0xFF)], 2);
-    return out + 4;
+    if (value >= 10'000'000) {
+        store_word(out, eight_digits(value));
+        return out + 8;
+    }
+    store_word(out, eight_digits(value) >> 8);  // 10^6 <= value < 10^7: drop the leading zero
+    return out + 7;
 }
 
-// Data bytes as "XX" separated by single spaces: each byte leaves as "XX "
-// in one 4-byte store, and the last space is taken back.
-char* line_data_bytes(char* out, const uint8_t* bytes, size_t count) {
-    if (count == 0) return out;
-    for (size_t i = 0; i < count; ++i) {
-        std::memcpy(out, &kHexUnits[bytes[i]], 4);
-        out += 3;
+// "%*d" of the message number.
+template <int kWidth>
+char* put_number_column(char* out, int32_t number) {
+    static_assert(kWidth == 6 || kWidth == 7);
+    if (number < 0) return put_decimal_general(out, number, kWidth);
+    const auto value = static_cast<uint32_t>(number);
+    if (value >= power_of_ten(kWidth)) return put_wide_number(out, value);
+    store_word(out, padded_eight_digits(value) >> (8 * (8 - kWidth)));  // drop the surplus blanks
+    return out + kWidth;
+}
+
+// "%13.3f" or "%11.1f" of the offset.
+template <int kDecimals>
+char* put_offset_column(char* out, double offset) {
+    constexpr int kWidth = 10 + kDecimals;
+    if (!put_offset_column_exact<kDecimals>(out, offset)) return put_fixed_general(out, offset, kDecimals, kWidth);
+    return out + kWidth;
+}
+
+// "%d" of a byte value, followed by at least five spaces.
+const ByteDecimal& put_byte_decimal(char* out, uint8_t value) {
+    const ByteDecimal& entry = kByteDecimals[value];
+    std::memcpy(out, entry.text.data(), entry.text.size());
+    return entry;
+}
+
+// "Tx" or "Rx" with a space on either side, as one 4-byte copy.
+const char* direction_column(const CanDetails& can) { return can.dir != 0 ? " Tx " : " Rx "; }
+
+// Two-letter message type of a 2.1 line, a space and a spare byte.
+const char* message_type(const CanDetails& can) {
+    if (can.edl == 1) {
+        if (can.brs == 1) return can.esi == 1 ? "BI  " : "FB  ";
+        return can.esi == 1 ? "FE  " : "FD  ";
     }
-    return out - 1;
+    return can.rtr == 1 ? "RR  " : "DT  ";
+}
+
+// The data bytes of a line; those of classic frames without a call
+// (put_data_bytes handles the others).
+char* put_data_column(char* out, const std::vector<uint8_t>& data) {
+    if (data.size() == 8) return put_eight_data_bytes(out, data.data());
+    return put_data_bytes(out, data.data(), data.size());
 }
 
 }  // namespace
+
+// The public field writers write exactly the field's bytes: they share the
+// fast ways of the lines but not their stores past the end.
+
+char* put_decimal(char* out, int32_t value, int width) {
+    if (width != 6 && width != 7) return put_decimal_general(out, value, width);
+    char field[32];
+    const char* end = width == 6 ? put_number_column<6>(field, value) : put_number_column<7>(field, value);
+    const auto length = static_cast<size_t>(end - field);
+    copy_short(out, field, length);
+    return out + length;
+}
+
+char* put_hex(char* out, uint32_t value, int digits) {
+    if (digits == 8) {
+        put_hex8(out, value);
+        return out + 8;
+    }
+    if (digits == 4 && value <= 0xFFFF) {
+        put_hex4(out, value);
+        return out + 4;
+    }
+    return put_hex_general(out, value, digits);
+}
+
+char* put_fixed(char* out, double value, int precision, int width) {
+    if (precision == 3 && width == 13 && put_offset_column_exact<3>(out, value)) return out + 13;
+    if (precision == 1 && width == 11 && put_offset_column_exact<1>(out, value)) return out + 11;
+    return put_fixed_general(out, value, precision, width);
+}
+
+char* put_data_bytes(char* out, const uint8_t* bytes, size_t count) {
+    if (count == 8) return put_eight_data_bytes(out, bytes);
+    if (count == 0) return out;
+    const uint8_t* last = bytes + count - 1;
+    // "XX " per byte, four at a time while they last; each store's spare byte
+    // is overwritten by the next one.
+    for (; last - bytes >= 4; bytes += 4, out += 12) put_hex_units<4>(out, bytes);
+    for (; bytes != last; ++bytes, out += 3) put_hex_units<1>(out, bytes);
+    std::memcpy(out, kHexUnits[*last].data(), 2);
+    return out + 2;
+}
 
 // "%6d) %11.1f %s    %08X %d  " (extended) or "%6d) %11.1f %s        %04X %d  ",
 // then "RTR" or the data bytes.
 size_t format_trc11_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
     const CanDetails& can = record.details.can;
-    char* p = line_decimal(out, number, 6);
+    char* p = put_number_column<6>(out, number);
     p = put_literal(p, ") ");
-    p = line_fixed<1>(p, offset_ms, 11);
-    *p++ = ' ';
-    p = put_text(p, direction_text(can), 2);
+    p = put_offset_column<1>(p, offset_ms);
+    std::memcpy(p, direction_column(can), 4);
+    p += 3;
     if (can.ide == 1) {
         p = put_literal(p, "    ");
-        p = line_hex(p, record.id, 8);
+        put_hex8(p, record.id);
+        p += 8;
+    } else if (record.id <= 0xFFFF) {
+        std::memcpy(p, "        ", 8);
+        put_hex4(p + 8, record.id);
+        p += 12;
     } else {
         p = put_literal(p, "        ");
-        p = line_hex(p, record.id, 4);
+        p = put_hex_general(p, record.id, 4);
     }
     *p++ = ' ';
-    p = line_byte_decimal(p, can.dlc);
-    p = put_literal(p, "  ");
+    p += put_byte_decimal(p, can.dlc).length + 2;  // "%d  "
     if (can.rtr != 0) {
         p = put_literal(p, "RTR");
     } else {
-        p = line_data_bytes(p, record.data.data(), record.data.size());
+        p = put_data_column(p, record.data);
     }
     *p++ = '\n';
     return static_cast<size_t>(p - out);
@@ -373,27 +460,29 @@ size_t format_trc11_line(char* out, int32_t number, double offset_ms, const BusR
 // then padding that lines up the data column, then the data bytes.
 size_t format_trc21_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
     const CanDetails& can = record.details.can;
-    char* p = line_decimal(out, number, 7);
+    char* p = put_number_column<7>(out, number);
     *p++ = ' ';
-    p = line_fixed<3>(p, offset_ms, 13);
+    p = put_offset_column<3>(p, offset_ms);
     *p++ = ' ';
-    p = put_text(p, message_type(can), 2);
-    *p++ = ' ';
-    p = line_byte_decimal(p, record.bus_channel);
+    std::memcpy(p, message_type(can), 4);
+    p += 3;
+    p += put_byte_decimal(p, record.bus_channel).length;
     if (can.ide == 1) {
-        *p++ = ' ';
-        p = line_hex(p, record.id, 8);
+        *p = ' ';
+        put_hex8(p + 1, record.id);
+        p += 9;
+    } else if (record.id <= 0xFFFF) {
+        std::memcpy(p, "        ", 8);
+        put_hex4(p + 5, record.id);
+        p += 9;
     } else {
         p = put_literal(p, "     ");
-        p = line_hex(p, record.id, 4);
+        p = put_hex_general(p, record.id, 4);
     }
-    *p++ = ' ';
-    p = put_text(p, direction_text(can), 2);
-    *p++ = ' ';
-    p = line_byte_decimal(p, can.dlc);
-    p = put_literal(p, "   ");
-    if (can.dlc < 10) *p++ = ' ';
-    if (can.rtr == 0) p = line_data_bytes(p, record.data.data(), record.data.size());
+    std::memcpy(p, direction_column(can), 4);
+    p += 4;
+    p += put_byte_decimal(p, can.dlc).length + (can.dlc < 10 ? 4 : 3);  // "%d   ", one more space under 10
+    if (can.rtr == 0) p = put_data_column(p, record.data);
     *p++ = '\n';
     return static_cast<size_t>(p - out);
 }

@@ -21,6 +21,8 @@ inline constexpr uint32_t kTraceVersion21 = 2;
 // and for the fixed-size stores past the line's end that its fields use.
 constexpr size_t trc_line_capacity(size_t data_size) { return 480 + 3 * data_size; }
 
+// The field writers write exactly the bytes of their field and return its end.
+
 // "%*d": `value` right-aligned in `width` characters.
 char* put_decimal(char* out, int32_t value, int width);
 // "%0*X": upper-case hexadecimal, zero-padded to `digits`, longer values in full.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -278,6 +279,254 @@ TEST(TrcLineFormat, LinesMatchPrintfAtFieldBoundaries) {
                 }
             }
         }
+    }
+}
+
+// printf's "%02X" of every byte value, so that long random runs need one
+// printf call per field rather than one per data byte.
+const std::vector<std::string>& printf_hex_bytes() {
+    static const std::vector<std::string> table = [] {
+        std::vector<std::string> texts;
+        for (unsigned b = 0; b < 256; ++b) texts.push_back(printf_text("%02X", b));
+        return texts;
+    }();
+    return table;
+}
+
+std::string printf_data(const std::vector<uint8_t>& data) {
+    std::string bytes;
+    for (size_t k = 0; k < data.size(); ++k) {
+        if (k != 0) bytes += ' ';
+        bytes += printf_hex_bytes()[data[k]];
+    }
+    return bytes;
+}
+
+// Both lines as printf writes them from their formats.
+std::string printf_line21(int32_t number, double offset, const BusRecord& r) {
+    const CanDetails& can = r.details.can;
+    const char* type = can.edl == 1 ? (can.brs == 1 ? (can.esi == 1 ? "BI" : "FB") : (can.esi == 1 ? "FE" : "FD"))
+                                    : (can.rtr == 1 ? "RR" : "DT");
+    return printf_text(can.ide == 1 ? "%7d %13.3f %s %d %08X %s %d" : "%7d %13.3f %s %d     %04X %s %d", number, offset,
+                       type, r.bus_channel, r.id, can.dir ? "Tx" : "Rx", can.dlc) +
+           (can.dlc < 10 ? "    " : "   ") + (can.rtr == 0 ? printf_data(r.data) : "") + "\n";
+}
+
+std::string printf_line11(int32_t number, double offset, const BusRecord& r) {
+    const CanDetails& can = r.details.can;
+    return printf_text(can.ide == 1 ? "%6d) %11.1f %s    %08X %d  " : "%6d) %11.1f %s        %04X %d  ", number, offset,
+                       can.dir ? "Tx" : "Rx", r.id, can.dlc) +
+           (can.rtr != 0 ? "RTR" : printf_data(r.data)) + "\n";
+}
+
+// Message numbers on both sides of every width the number columns are
+// written in: blank-padded groups of three, the column's width, eight digits
+// and more, and negative numbers, which go the general way.
+TEST(TrcFieldFormat, NumbersAroundEveryWidthMatchPrintf) {
+    std::vector<int32_t> numbers = {INT32_MIN, INT32_MIN + 1, INT32_MAX};
+    for (int64_t power = 1; power <= 1'000'000'000; power *= 10) {
+        for (int64_t v : {power - 1, power, power + 1, -power + 1, -power, -power - 1, 2 * power - 1}) {
+            numbers.push_back(static_cast<int32_t>(v));
+        }
+    }
+    const BusRecord r = can_frame(0, 0x123, {0, 0, 0, 0, 0, 0, 8}, kEightBytes);
+    for (int32_t number : numbers) {
+        for (int width : {0, 6, 7}) {
+            EXPECT_EQ(decimal_fast(number, width), printf_text("%*d", width, number)) << number << " in " << width;
+        }
+        EXPECT_EQ(line21(number, 1.5, r), printf_line21(number, 1.5, r)) << number;
+        EXPECT_EQ(line11(number, 1.5, r), printf_line11(number, 1.5, r)) << number;
+    }
+}
+
+// The bus channel and the DLC come from a table of all byte values, and the
+// DLC decides the padding of the data column.
+TEST(TrcLineFormat, EveryBusChannelAndDlcMatchesPrintf) {
+    for (int value = 0; value < 256; ++value) {
+        for (uint8_t ide : {0, 1}) {
+            CanDetails can{};
+            can.ide = ide;
+            can.dlc = static_cast<uint8_t>(value);
+            const BusRecord by_dlc = can_frame(0, 0x7FF, can, {0xA5, 0x5A}, 1);
+            can.dlc = 8;
+            const BusRecord by_bus = can_frame(0, 0x7FF, can, kEightBytes, static_cast<uint8_t>(value));
+            for (const BusRecord& r : {by_dlc, by_bus}) {
+                EXPECT_EQ(line21(42, 7.25, r), printf_line21(42, 7.25, r)) << value;
+                EXPECT_EQ(line11(42, 7.25, r), printf_line11(42, 7.25, r)) << value;
+            }
+        }
+    }
+}
+
+// Data of every length up to 200 bytes (units four at a time, then one by
+// one, eight in a row of their own), and every byte value once.
+TEST(TrcLineFormat, DataOfEveryLengthMatchesPrintf) {
+    std::mt19937 random(17);
+    std::vector<std::vector<uint8_t>> payloads;
+    for (size_t length = 0; length <= 200; ++length) {
+        std::vector<uint8_t> data(length);
+        for (uint8_t& b : data) b = static_cast<uint8_t>(random());
+        payloads.push_back(data);
+    }
+    std::vector<uint8_t> every_value(256);
+    for (int b = 0; b < 256; ++b) every_value[b] = static_cast<uint8_t>(b);
+    payloads.push_back(every_value);
+    for (const std::vector<uint8_t>& data : payloads) {
+        const BusRecord r = can_frame(0, 0x18DAF110, {1, 0, 1, 0, 1, 0, 15}, data);
+        EXPECT_EQ(line21(3, 0.125, r), printf_line21(3, 0.125, r)) << data.size() << " bytes";
+        EXPECT_EQ(line11(3, 0.125, r), printf_line11(3, 0.125, r)) << data.size() << " bytes";
+        char out[1024];
+        EXPECT_EQ(std::string(out, put_data_bytes(out, data.data(), data.size())), printf_data(data))
+            << data.size() << " bytes";
+    }
+}
+
+// Field values drawn so that every fast way and every fallback of each
+// column comes up often: numbers of each digit count and sign, offsets of
+// each magnitude (trace-like, halfway points, any bit pattern), identifiers
+// of each width, flags other than 0 and 1, data of every length.
+class RandomRecords {
+public:
+    int32_t number() {
+        const int digits = pick(1, 10);
+        const int64_t low = digits == 1 ? 0 : power(digits - 1);
+        const int64_t high = std::min<int64_t>(power(digits) - 1, INT32_MAX);
+        const auto magnitude = std::uniform_int_distribution<int64_t>(low, high)(random_);
+        return static_cast<int32_t>(pick(0, 9) == 0 ? -magnitude : magnitude);
+    }
+    double offset() {
+        switch (pick(0, 5)) {
+        case 0: {  // as the writer computes them from microsecond timestamps
+            const double base = 1'700'000'000.123456;
+            const double micros = std::floor(std::uniform_real_distribution<double>(0, 2e12)(random_));
+            return (base + micros * 1e-6 - base) * 1000;
+        }
+        case 1: return std::pow(10.0, std::uniform_real_distribution<double>(-5, 17)(random_));
+        case 2: return -std::pow(10.0, std::uniform_real_distribution<double>(-5, 10)(random_));
+        case 3: {  // halfway points of three or one decimal, nudged by up to two doubles
+            const double scale = pick(0, 1) == 0 ? 1000 : 10;
+            const auto steps = static_cast<double>(std::uniform_int_distribution<int64_t>(0, 2'000'000'000'000)(random_));
+            double v = (steps + 0.5) / scale;
+            for (int nudge = pick(-2, 2); nudge != 0; nudge += nudge > 0 ? -1 : 1)
+                v = std::nextafter(v, nudge > 0 ? kInfinity : -kInfinity);
+            return v;
+        }
+        case 4: {
+            const uint64_t bits = random_();
+            double any;
+            std::memcpy(&any, &bits, sizeof any);
+            return any;
+        }
+        default: return std::uniform_real_distribution<double>(0, 1e9)(random_);
+        }
+    }
+    BusRecord record() {
+        CanDetails can{};
+        can.ide = flag();
+        can.dir = flag();
+        can.edl = flag();
+        can.esi = flag();
+        can.brs = flag();
+        can.rtr = pick(0, 7) == 0 ? flag() : 0;
+        can.dlc = static_cast<uint8_t>(pick(0, 3) == 0 ? pick(0, 255) : pick(0, 15));
+        std::vector<uint8_t> data(pick(0, 1) == 0 ? 8 : static_cast<size_t>(pick(0, 64)));
+        for (uint8_t& b : data) b = static_cast<uint8_t>(random_());
+        const uint32_t id = pick(0, 15) == 0 ? 0 : static_cast<uint32_t>(random_() >> pick(32, 63));
+        return can_frame(0, id, can, data, static_cast<uint8_t>(pick(0, 255)));
+    }
+
+private:
+    static int64_t power(int digits) {
+        int64_t p = 1;
+        while (digits-- > 0) p *= 10;
+        return p;
+    }
+    int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+    uint8_t flag() { return static_cast<uint8_t>(pick(0, 4) == 0 ? 2 : pick(0, 1)); }
+
+    std::mt19937_64 random_{20261208};
+};
+
+TEST(TrcLineFormat, RandomRecordsMatchPrintf) {
+    RandomRecords random;
+    int mismatches = 0;
+    for (int i = 0; i < 1'000'000 && mismatches < 5; ++i) {
+        const int32_t number = random.number();
+        const double offset = random.offset();
+        const BusRecord r = random.record();
+        const std::string fast21 = line21(number, offset, r);
+        const std::string fast11 = line11(number, offset, r);
+        const std::string printf21 = printf_line21(number, offset, r);
+        const std::string printf11 = printf_line11(number, offset, r);
+        if (fast21 != printf21 || fast11 != printf11) {
+            ++mismatches;
+            ADD_FAILURE() << "number " << number << " offset " << std::hexfloat << offset << " id " << r.id << "\n"
+                          << fast21 << printf21 << fast11 << printf11;
+        }
+    }
+}
+
+// Lines may store past their end, but never past trc_line_capacity: the
+// bytes behind it stay as they were, for the longest lines there are.
+TEST(TrcLineFormat, LinesStayInsideTheirCapacity) {
+    constexpr char kGuard = '\x5A';
+    constexpr size_t kGuardSize = 64;
+    const double offsets[] = {-1.7976931348623157e308, 1.7976931348623157e308, -4.9e-324, 1e15, 999999999.9995, -0.0,
+                              std::numeric_limits<double>::quiet_NaN()};
+    for (size_t length : {0, 1, 7, 8, 9, 64, 200}) {
+        for (double offset : offsets) {
+            for (uint8_t ide : {0, 1}) {
+                for (uint8_t rtr : {0, 1}) {
+                    std::vector<uint8_t> data(length, 0xEE);
+                    const BusRecord r = can_frame(0, 0xFFFFFFFF, {ide, 1, 1, 1, 1, rtr, 255}, data, 255);
+                    const size_t capacity = trc_line_capacity(length);
+                    std::vector<char> out(capacity + kGuardSize, kGuard);
+                    const size_t length21 = format_trc21_line(out.data(), INT32_MIN, offset, r);
+                    const size_t length11 = format_trc11_line(out.data(), INT32_MIN, offset, r);
+                    EXPECT_LE(length21, capacity);
+                    EXPECT_LE(length11, capacity);
+                    EXPECT_EQ(std::string(out.begin() + static_cast<std::ptrdiff_t>(capacity), out.end()),
+                              std::string(kGuardSize, kGuard))
+                        << length << " bytes, offset " << offset;
+                }
+            }
+        }
+    }
+}
+
+// The public field writers write exactly their field: what follows the end
+// they return is left as it was.
+TEST(TrcFieldFormat, FieldWritersStopAtTheirEnd) {
+    constexpr char kGuard = '#';
+    struct Case {
+        std::string name;
+        std::string expected;
+        char* (*write)(char* out);
+    };
+    const std::vector<Case> cases = {
+        {"%6d", printf_text("%6d", 12), [](char* o) { return put_decimal(o, 12, 6); }},
+        {"%7d", printf_text("%7d", 1234), [](char* o) { return put_decimal(o, 1234, 7); }},
+        {"%7d wide", printf_text("%7d", 12345678), [](char* o) { return put_decimal(o, 12345678, 7); }},
+        {"%6d negative", printf_text("%6d", -5), [](char* o) { return put_decimal(o, -5, 6); }},
+        {"%d", printf_text("%d", 7), [](char* o) { return put_decimal(o, 7, 0); }},
+        {"%04X", printf_text("%04X", 0x7FFu), [](char* o) { return put_hex(o, 0x7FF, 4); }},
+        {"%04X wide", printf_text("%04X", 0x12345u), [](char* o) { return put_hex(o, 0x12345, 4); }},
+        {"%08X", printf_text("%08X", 0x1FFFFFFFu), [](char* o) { return put_hex(o, 0x1FFFFFFF, 8); }},
+        {"%13.3f", printf_text("%13.3f", 1.5), [](char* o) { return put_fixed(o, 1.5, 3, 13); }},
+        {"%13.3f nine digits", printf_text("%13.3f", 123456789.25), [](char* o) { return put_fixed(o, 123456789.25, 3, 13); }},
+        {"%11.1f", printf_text("%11.1f", 0.25), [](char* o) { return put_fixed(o, 0.25, 1, 11); }},
+        {"%13.3f negative", printf_text("%13.3f", -2.5), [](char* o) { return put_fixed(o, -2.5, 3, 13); }},
+        {"one data byte", "AB", [](char* o) { static const uint8_t b[] = {0xAB}; return put_data_bytes(o, b, 1); }},
+        {"eight data bytes", "01 02 03 04 05 06 07 08", [](char* o) { return put_data_bytes(o, kEightBytes.data(), 8); }},
+        {"five data bytes", "01 02 03 04 05", [](char* o) { return put_data_bytes(o, kEightBytes.data(), 5); }},
+    };
+    for (const Case& c : cases) {
+        char out[64];
+        std::memset(out, kGuard, sizeof out);
+        const char* end = c.write(out);
+        const char* const limit = out + sizeof out;
+        EXPECT_EQ(std::string(static_cast<const char*>(out), end), c.expected) << c.name;
+        EXPECT_EQ(std::string(end, limit), std::string(static_cast<size_t>(limit - end), kGuard)) << c.name;
     }
 }
 

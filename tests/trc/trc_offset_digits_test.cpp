@@ -93,5 +93,51 @@ TEST(TrcOffsetDigits, NeighboursOfDecimalBoundaries) {
     EXPECT_GT(sweep.checked(), 4'000'000u);
 }
 
+// Where the column changes how it is written: blank-padded groups below 10^3
+// and 10^6, eight digits below 10^8, a ninth in front up to 10^9, the general
+// way beyond and for negative values. At each power of ten, the rounding
+// edges just under it (…9995 and …95) and their neighbouring doubles.
+TEST(TrcOffsetDigits, EdgesOfEveryWayTheColumnIsWritten) {
+    Sweep sweep;
+    for (int magnitude = 0; magnitude <= 17; ++magnitude) {
+        const double power = std::pow(10.0, magnitude);
+        for (double edge : {power, power - 0.0005, power - 0.05, power - 0.5, power + 0.0005, power / 2}) {
+            double below = edge;
+            double above = edge;
+            for (int step = 0; step < 4; ++step) {
+                for (double v : {below, above}) {
+                    sweep.check(v);
+                    sweep.check(-v);
+                }
+                below = std::nextafter(below, 0.0);
+                above = std::nextafter(above, INFINITY);
+            }
+        }
+    }
+    // Around 2^-11, below which the thousandths round to zero without a product.
+    for (double v : {0x1p-11, std::nextafter(0x1p-11, 0.0), std::nextafter(0x1p-11, 1.0), 0x1p-10, 0x1.8p-11,
+                     0x1p-12, 0x1p-60, 0x1p-64, 0x1p-65, 0x1p-1022, 0x1p-1074})
+        sweep.check(v);
+    // Around 2^50, the end of the exact integer rounding, and 2^53.
+    for (double v : {0x1p50, std::nextafter(0x1p50, 0.0), std::nextafter(0x1p50, INFINITY), 0x1p53, 0x1p53 + 2})
+        sweep.check(v);
+    for (double v : {std::nan(""), -std::nan(""), double(INFINITY), -double(INFINITY), 0.0, -0.0}) sweep.check(v);
+}
+
+// Exact halfway cases in every range the column treats apart: i + j/16 is
+// exact and, for odd j, a tie at three decimals; i + j/4 is one at one decimal.
+TEST(TrcOffsetDigits, HalfwayCasesAtEveryMagnitude) {
+    Sweep sweep;
+    for (int64_t centre : {0LL, 1'000LL, 1'000'000LL, 10'000'000LL, 100'000'000LL, 1'000'000'000LL, 1'000'000'000'000LL}) {
+        for (int64_t integral = centre - 40; integral <= centre + 40; ++integral) {
+            for (int sixteenths = 0; sixteenths < 16; ++sixteenths) {
+                const double v = static_cast<double>(integral) + sixteenths / 16.0;
+                sweep.check(v);
+                sweep.check(-v);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tracemill
