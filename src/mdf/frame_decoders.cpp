@@ -25,10 +25,14 @@ struct ChannelValue {
     double real;       // otherwise
 };
 
-inline ChannelValue read_value(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
-    const uint64_t raw = channel_bits(decoder, record);
-    if (decoder.integer_value) return {true, raw, 0};
+// The value of a channel whose raw bits are `raw`.
+inline ChannelValue value_of(const ChannelDecoder& decoder, bool integer_value, uint64_t raw) {
+    if (integer_value) return {true, raw, 0};
     return {false, 0, physical_value(decoder, raw)};
+}
+
+inline ChannelValue read_value(const ChannelDecoder& decoder, std::span<const uint8_t> record) {
+    return value_of(decoder, decoder.integer_value, channel_bits(decoder, record));
 }
 
 double as_real(const ChannelValue& value) {
@@ -111,8 +115,7 @@ inline ChannelValue planned_value(const ChannelReadPlan& plan, ChannelRole role,
     const FieldStep& step = plan[role];
     const uint64_t raw = load_planned_field(step.load, record.data(),
                                             [&] { return read_channel_bits(*step.decoder, record); });
-    if (step.integer_value) return {true, raw, 0};
-    return {false, 0, physical_value(*step.decoder, raw)};
+    return value_of(*step.decoder, step.integer_value, raw);
 }
 
 constexpr uint32_t kCanDataFrameRoles =

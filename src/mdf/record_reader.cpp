@@ -20,9 +20,9 @@ namespace tracemill {
 BlockSection BlockSection::of(DataBlock* block) {
     BlockSection section;
     section.block = block;
-    if (block && block->direct_data()) {
+    if (block) {
         section.memory = block->direct_data();
-        section.memory_size = block->direct_size();
+        section.memory_size = block->direct_size();  // 0 when not in memory
     }
     return section;
 }
@@ -51,9 +51,7 @@ std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset,
     return {buffer.data(), buffer.size()};
 }
 
-// Asks for the bytes at `offset` to be brought into the cache. A group's next
-// record is read only after every other group has had its turn, so with many
-// groups in a file its bytes would otherwise have left the cache by then.
+// Asks for the bytes at `offset` to be brought into the cache.
 inline void prefetch(const BlockSection& section, uint64_t offset) {
     if (section.memory && offset < section.memory_size) __builtin_prefetch(section.memory + offset);
 }
@@ -107,7 +105,6 @@ std::span<const uint8_t> read_signal_entry(RecordReader& reader, const BlockSect
         TM_LOG(kError, "Unexpectedly large record: %u", length);
         return {};
     }
-    prefetch(block, offset + 4 + length);  // entries are mostly written in record order
     return fetch(block, offset, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
 }
 
@@ -172,7 +169,6 @@ const RawRecord* read_without_record_id(RecordReader& reader) {
     std::span<const uint8_t> signal;
     if (layout.signal_source == SignalSource::SdBlock) signal = read_sd_signal(reader, layout, record);
     reader.position += static_cast<uint64_t>(layout.record_size);
-    prefetch(reader.section, reader.position);
     deliver(reader, layout, record, signal);
     return &reader.raw;
 }
@@ -226,7 +222,6 @@ const RawRecord* read_with_record_id(RecordReader& reader) {
             if (!read_vlsd_signal(reader, *layout, reader.position + consumed, signal, consumed)) return nullptr;
         }
         reader.position += consumed;
-        prefetch(reader.section, reader.position);
         deliver(reader, *layout, record, signal);
         return &reader.raw;
     }

@@ -46,6 +46,7 @@ struct RecordReader {
     RawRecord raw;
     std::vector<uint8_t> record_bytes;  // used when the data is not in memory
     std::vector<uint8_t> signal_bytes;
+    BlockSection signal;  // the SD block of the last signal entry read
     FrameDecoder frame_decoder = nullptr;
     BusRecord output;
 
@@ -53,7 +54,6 @@ struct RecordReader {
     DataBlock* data = nullptr;
     BlockSection section;    // of `data`
     uint64_t data_size = 0;  // of `data`'s section
-    BlockSection signal;     // the SD block of the last signal entry read
     bool by_record_id = false;  // records carry a record id
     const RecordLayout* sole_layout = nullptr;  // the layout of a group without record ids
     const RecordLayout* last_layout = nullptr;  // saves the lookup for runs of one record id

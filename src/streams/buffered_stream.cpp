@@ -33,7 +33,7 @@ std::unique_ptr<BufferedStream> BufferedStream::borrowing(ByteStream* inner, uin
 BufferedStream::~BufferedStream() = default;
 
 int64_t BufferedStream::fill_window(uint64_t at) {
-    const int64_t got = stream_read(inner_, buffer_, capacity_);
+    const int64_t got = stream_read(inner_, memory_.data(), capacity_);
     if (got > 0) {
         buffer_start_ = at;
         fill_ = static_cast<uint64_t>(got);
@@ -53,7 +53,7 @@ void BufferedStream::drop_window() {
 int64_t BufferedStream::read(void* dst, uint64_t count) {
     const uint64_t available = fill_ - offset_in_buffer_;
     if (count <= available) {
-        std::memcpy(dst, buffer_ + offset_in_buffer_, count);
+        std::memcpy(dst, memory_.data() + offset_in_buffer_, count);
         offset_in_buffer_ += count;
         return static_cast<int64_t>(count);
     }
@@ -71,7 +71,7 @@ int64_t BufferedStream::read_slow(uint8_t* dst, uint64_t count) {
             if (fill_window(at) <= 0) break;
         }
         const uint64_t n = std::min(count - delivered, fill_ - offset_in_buffer_);
-        std::memcpy(dst + delivered, buffer_ + offset_in_buffer_, n);
+        std::memcpy(dst + delivered, memory_.data() + offset_in_buffer_, n);
         offset_in_buffer_ += n;
         delivered += n;
     }
@@ -139,7 +139,7 @@ const uint8_t* BufferedStream::whole_contents(uint64_t& size) {
         lent_size_ = fill_;
     }
     size = lent_size_;
-    return buffer_;
+    return memory_.data();
 }
 
 int32_t BufferedStream::close() {

@@ -43,8 +43,7 @@ public:
 
 private:
     BufferedStream(ByteStream* inner, StreamPtr owned, PageMemory memory, uint64_t capacity)
-        : inner_(inner), owned_inner_(std::move(owned)), memory_(std::move(memory)), buffer_(memory_.data()),
-          capacity_(capacity) {}
+        : inner_(inner), owned_inner_(std::move(owned)), memory_(std::move(memory)), capacity_(capacity) {}
     static std::unique_ptr<BufferedStream> create(ByteStream* inner, StreamPtr owned, uint64_t capacity);
 
     // Fills the window from inner position `at`, where the inner stream
@@ -57,12 +56,11 @@ private:
 
     ByteStream* inner_;
     StreamPtr owned_inner_;  // set when closing this stream closes the inner one
-    PageMemory memory_;      // holds the buffer
-    uint8_t* buffer_;        // capacity_ bytes, zeroed at creation
+    PageMemory memory_;      // the buffer: capacity_ bytes, zeroed at creation
     uint64_t capacity_;
     uint64_t fill_ = 0;              // valid bytes in the buffer
     uint64_t offset_in_buffer_ = 0;  // read position inside the buffer
-    uint64_t buffer_start_ = 0;      // inner position of buffer_[0]
+    uint64_t buffer_start_ = 0;      // inner position of the buffer's first byte
     uint64_t lent_size_ = 0;         // size of the inner stream whose bytes were lent; 0 before
 };
 

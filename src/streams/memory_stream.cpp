@@ -10,22 +10,19 @@ MemoryStream::~MemoryStream() = default;
 
 bool MemoryStream::grow_to_hold(uint64_t end) {
     // Doubling keeps appending a whole decompressed file linear in its size.
-    uint64_t capacity = capacity_;
+    uint64_t capacity = memory_.size();
     while (capacity < end) {
         if (capacity > UINT64_MAX / 2) return false;
         capacity = capacity == 0 ? 2 : capacity * 2;
     }
     if (capacity > SIZE_MAX) return false;
-    if (!memory_.resize(capacity)) return false;
-    data_ = memory_.data();
-    capacity_ = capacity;
-    return true;
+    return memory_.resize(capacity);
 }
 
 int64_t MemoryStream::read(void* dst, uint64_t count) {
     if (position_ >= size_) return 0;
     const uint64_t n = count < size_ - position_ ? count : size_ - position_;
-    std::memcpy(dst, data_ + position_, n);
+    std::memcpy(dst, memory_.data() + position_, n);
     position_ += n;
     return static_cast<int64_t>(n);
 }
@@ -33,10 +30,10 @@ int64_t MemoryStream::read(void* dst, uint64_t count) {
 int64_t MemoryStream::write(const void* src, uint64_t count) {
     if (count == 0) return 0;
     if (count > static_cast<uint64_t>(INT64_MAX) || count > UINT64_MAX - position_) return -1;
-    if (capacity_ - position_ < count && !grow_to_hold(position_ + count)) return -1;
-    // A write after a seek beyond the size must not expose uninitialised bytes.
-    if (position_ > size_) std::memset(data_ + size_, 0, position_ - size_);
-    std::memcpy(data_ + position_, src, count);
+    if (memory_.size() - position_ < count && !grow_to_hold(position_ + count)) return -1;
+    // A write after a seek beyond the size leaves zeros in the gap: the area
+    // beyond the size has never been written.
+    std::memcpy(memory_.data() + position_, src, count);
     position_ += count;
     if (size_ < position_) size_ = position_;
     return static_cast<int64_t>(count);
@@ -52,15 +49,14 @@ int64_t MemoryStream::seek(int64_t offset, int32_t whence) {
     }
     int64_t target;
     if (__builtin_add_overflow(base, offset, &target)) return -1;
-    if (target < 0 || static_cast<uint64_t>(target) > capacity_) return -1;
+    if (target < 0 || static_cast<uint64_t>(target) > memory_.size()) return -1;
     position_ = static_cast<uint64_t>(target);
     return target;
 }
 
 int32_t MemoryStream::close() {
     memory_.resize(0);
-    data_ = nullptr;
-    capacity_ = size_ = position_ = 0;
+    size_ = position_ = 0;
     return 0;
 }
 

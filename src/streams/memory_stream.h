@@ -30,16 +30,14 @@ public:
     int32_t close() override;
 
     // The meaningful bytes: [data(), data() + size()).
-    const uint8_t* data() const { return data_; }
+    const uint8_t* data() const { return memory_.data(); }
     uint64_t size() const { return size_; }
-    uint64_t capacity() const { return capacity_; }
+    uint64_t capacity() const { return memory_.size(); }
 
 private:
     bool grow_to_hold(uint64_t end);
 
-    PageMemory memory_;        // capacity_ bytes, zero beyond size_
-    uint8_t* data_ = nullptr;  // memory_.data()
-    uint64_t capacity_ = 0;
+    PageMemory memory_;  // the capacity; zero beyond size_
     uint64_t size_ = 0;  // highest position ever reached by a write
     uint64_t position_ = 0;
 };
