@@ -2,7 +2,7 @@
 // measure parsing, not formatting of diagnostics.
 #pragma once
 
-#include "driver/log.h"
+#include "common/log.h"
 
 namespace tracemill::fuzz {
 

@@ -12,7 +12,7 @@
 
 #include "driver/conversion_context.h"
 #include "driver/input_walk.h"
-#include "driver/log.h"
+#include "common/log.h"
 #include "driver/option_kinds.h"
 #include "driver/password_store.h"
 #include "driver/paths.h"

@@ -8,7 +8,7 @@
 
 #include "driver/conversion_context.h"
 #include "driver/file_info.h"
-#include "driver/log.h"
+#include "common/log.h"
 #include "driver/password_store.h"
 #include "mdf/mdf_file.h"
 #include "mdf/record_iterator.h"

@@ -1,7 +1,7 @@
 // Reading a log file's logger identity and comparing it with the previous file's.
 #include "driver/file_info.h"
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf/block_reader.h"
 #include "mdf/metadata.h"
 

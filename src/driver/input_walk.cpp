@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "driver/paths.h"
 
 namespace tracemill {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "driver/paths.h"
 #include "driver/run_context.h"
 #include "streams/byte_stream.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "driver/run_context.h"
 
 namespace tracemill {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "streams/field_reader.h"
 #include "streams/stream_contents.h"
 

@@ -1,5 +1,5 @@
 // Channel groups: the channels of one record layout within a data group.
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf/block_reader.h"
 #include "mdf/channel_decoder.h"
 #include "mdf/block_fields.h"

@@ -6,7 +6,7 @@
 #include <array>
 #include <string_view>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf/blocks.h"
 #include "mdf/frame_decoders.h"
 

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "driver/log.h"
+#include "common/log.h"
 
 namespace tracemill {
 

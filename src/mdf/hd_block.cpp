@@ -1,5 +1,5 @@
 // The header block: the root of data groups, file history and the file comment.
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf/block_fields.h"
 #include "mdf/block_reader.h"
 

@@ -3,7 +3,7 @@
 #include <new>
 #include <string_view>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf/block_reader.h"
 #include "mdf/mdf_file.h"
 

@@ -11,7 +11,7 @@
 #include <bit>
 #include <cstring>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf/blocks.h"
 #include "mdf/frame_decoders.h"
 

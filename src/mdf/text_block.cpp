@@ -1,5 +1,5 @@
 // TX and MD blocks: a text (plain or XML) filling the data section.
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf/block_reader.h"
 #include "streams/field_reader.h"
 

@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "streams/crc32.h"
 
 namespace tracemill {

@@ -6,7 +6,7 @@
 #include <bit>
 #include <new>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "streams/crc_stream.h"
 #include "streams/field_reader.h"
 #include "streams/heatshrink_stream.h"

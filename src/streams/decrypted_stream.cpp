@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "streams/field_reader.h"
 #include "streams/memory_stream.h"
 

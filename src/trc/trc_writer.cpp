@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/hash_map.h"
-#include "driver/log.h"
+#include "common/log.h"
 #include "trc/trc_line_format.h"
 
 namespace tracemill {

@@ -12,7 +12,7 @@
 #include "container_writer.h"
 #include "driver/conversion_context.h"
 #include "driver/file_info.h"
-#include "driver/log.h"
+#include "common/log.h"
 #include "mdf_writer.h"
 #include "trc/memory_output_root.h"
 #include "trc/trc_writer.h"

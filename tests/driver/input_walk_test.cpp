@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "driver_test_support.h"
 
 namespace tracemill {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "driver/run_context.h"
 #include "driver_test_support.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/log.h"
+#include "common/log.h"
 #include "streams/crc32.h"
 #include "streams/crc_stream.h"
 #include "streams/memory_stream.h"

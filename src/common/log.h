@@ -26,9 +26,6 @@ inline bool log_enabled(int32_t level) { return log_threshold <= level; }
 // Composes and writes one line; does not filter (use TM_LOG).
 void log_message(int32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Formats the line for `level` at the current time into `out` (capacity >= 512)
-// and returns its length including the final "\n". Exposed for tests.
-int compose_log_line(char* out, int32_t level, const char* message);
 
 }  // namespace tracemill
 

@@ -1,6 +1,6 @@
 // Log line composition: "MM-DD hh:mm:ss.mmm PPPPP TTTTT L message\n", cut at
 // 510 characters and written to standard error with a single write call.
-#include "driver/log.h"
+#include "common/log.h"
 
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -56,12 +56,6 @@ int finish_line(char* line, int length) {
 }
 
 }  // namespace
-
-int compose_log_line(char* out, int32_t level, const char* message) {
-    int n = compose_prefix(out, kLineLimit + 1, level);
-    int m = snprintf(out + n, static_cast<size_t>(kLineLimit + 1 - n), "%s", message);
-    return finish_line(out, n + (m < 0 ? 0 : m));
-}
 
 void log_message(int32_t level, const char* format, ...) {
     char line[kLineLimit + 2];
