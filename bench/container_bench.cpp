@@ -9,9 +9,9 @@
 #include "container_writer.h"
 #include "heatshrink_encoder.h"
 #include "mdf_generator.h"
+#include "streams/compressed_container.h"
 #include "streams/container_header.h"
-#include "streams/decompressed_stream.h"
-#include "streams/decrypted_stream.h"
+#include "streams/encrypted_container.h"
 #include "streams/heatshrink_decoder.h"
 #include "streams/memory_stream.h"
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
+#include "streams/compressed_container.h"
 #include "streams/container_header.h"
-#include "streams/decompressed_stream.h"
 #include "streams/memory_stream.h"
 
 using namespace tracemill;

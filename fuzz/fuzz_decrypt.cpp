@@ -8,7 +8,7 @@
 
 #include "fuzz_support.h"
 #include "streams/container_header.h"
-#include "streams/decrypted_stream.h"
+#include "streams/encrypted_container.h"
 #include "streams/memory_stream.h"
 
 using namespace tracemill;

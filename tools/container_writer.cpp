@@ -9,7 +9,7 @@
 #include "heatshrink_encoder.h"
 #include "streams/container_header.h"
 #include "streams/crc32.h"
-#include "streams/decrypted_stream.h"
+#include "streams/encrypted_container.h"
 
 namespace tracemill::tools {
 namespace {

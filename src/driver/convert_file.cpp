@@ -13,16 +13,13 @@
 #include "mdf/mdf_file.h"
 #include "mdf/record_iterator.h"
 #include "streams/container_header.h"
-#include "streams/decompressed_stream.h"
-#include "streams/decrypted_stream.h"
+#include "streams/container_layer.h"
 
 namespace tracemill {
 namespace {
 
 // Result codes of one file, OR-combined into the exit status by the walk.
 constexpr int kConverted = 0;
-constexpr int kPasswordFailure = 2;
-constexpr int kDecompressionFailure = 4;
 constexpr int kOtherFailure = 8;
 
 // Open request for inputs: read, plus a bit every root ignores.
@@ -48,45 +45,32 @@ bool add_read_buffer(StreamPtr& stream, int64_t buffer_size) {
 
 // Replaces `stream` by the content of the container it holds. A result code
 // other than kConverted ends the file.
-int open_container_layer(StreamPtr& stream, const ContainerHeader& header, const PasswordStore& passwords) {
-    StreamPtr inner;
-    if (header.container_type == kContainerCompressed) {
-        TM_LOG(kInfo, "Found compressed file");
-        inner = open_decompressed_stream(stream.get(), header);
-        if (!inner) {
-            TM_LOG(kError, "Could not decompress file");
-            return kDecompressionFailure;
-        }
-    } else if (header.container_type == kContainerEncrypted) {
-        TM_LOG(kInfo, "Found encrypted file");
-        std::optional<std::string_view> password = find_password(passwords, header.device_id);
-        if (!password) {
-            TM_LOG(kError, "No password found for device %08X", header.device_id);
-            return kPasswordFailure;
-        }
-        inner = open_decrypted_stream(stream.get(), header, *password);
-        if (!inner) {
-            TM_LOG(kError, "Could not decrypt file");
-            return kPasswordFailure;
-        }
-    } else {
-        return kOtherFailure;
+int open_container_layer(StreamPtr& stream, const ContainerHeader& header, LayerContext& context) {
+    const ContainerLayer* layer = find_container_layer(header.container_type);
+    if (!layer) return kOtherFailure;
+    TM_LOG(kInfo, "Found %s file", layer->name);
+    LayerOpening opened = layer->open(stream.get(), header, context);
+    if (!opened.content) {
+        if (!opened.failure_logged) TM_LOG(kError, "%s", layer->failure_message);
+        return layer->failure_result;
     }
     // The new stream holds the whole content: the container is done with.
-    stream_close(std::move(stream));
-    stream = std::move(inner);
+    stream = std::move(opened.content);
+    context.holds_secrets = context.holds_secrets || layer->yields_secrets;
     return kConverted;
 }
 
 // Peels layers until the stream is no container; layers nest in any order.
 int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords) {
+    LayerContext context;
+    context.password_for = [&passwords](uint32_t device_id) { return find_password(passwords, device_id); };
     ContainerHeader header;
     for (int layers = 0; read_container_header(stream.get(), header); ++layers) {
         if (layers == kMaxContainerLayers) {
             TM_LOG(kError, "Too many container layers");
             return kOtherFailure;
         }
-        int result = open_container_layer(stream, header, passwords);
+        int result = open_container_layer(stream, header, context);
         if (result != kConverted) return result;
     }
     return kConverted;
@@ -135,10 +119,7 @@ int convert_file(ConversionContext& context, std::string_view input_path, std::s
         return kOtherFailure;
     }
     if (!add_read_buffer(stream, context.options->buffer_size)) return kOtherFailure;
-    if (int result = unwrap_containers(stream, context.options->passwords); result != kConverted) {
-        stream_close(std::move(stream));
-        return result;
-    }
+    if (int result = unwrap_containers(stream, context.options->passwords); result != kConverted) return result;
 
     MdfFilePtr file = open_mdf(stream.get());
     if (!file) {

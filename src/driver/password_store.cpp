@@ -111,13 +111,7 @@ bool read_whole(ByteStream* stream, std::string& text) {
     const int64_t size = stream_size(stream);
     if (size < 0) return false;
     text.resize(static_cast<size_t>(size));
-    size_t filled = 0;
-    while (filled < text.size()) {
-        const int64_t n = stream_read(stream, text.data() + filled, text.size() - filled);
-        if (n <= 0) return false;
-        filled += static_cast<size_t>(n);
-    }
-    return true;
+    return stream_read_fully(stream, text.data(), text.size()) == size;
 }
 
 }  // namespace

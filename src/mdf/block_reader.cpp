@@ -7,7 +7,7 @@
 
 #include "common/log.h"
 #include "streams/field_reader.h"
-#include "streams/stream_contents.h"
+#include "streams/byte_stream.h"
 
 namespace tracemill {
 
@@ -28,17 +28,6 @@ constexpr uint64_t kIdBlockLength = 64;
 
 bool is_file_identifier(const uint8_t* bytes) {
     return std::memcmp(bytes, "MDF     ", 8) == 0 || std::memcmp(bytes, "UnFinMF ", 8) == 0;
-}
-
-// Reads until `n` bytes arrived or the stream has no more; the count read.
-uint64_t read_up_to(ByteStream* stream, uint8_t* dst, uint64_t n) {
-    uint64_t got = 0;
-    while (got < n) {
-        const int64_t r = stream_read(stream, dst + got, n - got);
-        if (r <= 0) break;
-        got += static_cast<uint64_t>(r);
-    }
-    return got;
 }
 
 std::shared_ptr<MdfBlock> make_block(BlockKind kind) {
@@ -121,7 +110,7 @@ BlockCache::~BlockCache() {
 
 std::optional<BlockHeader> read_block_header(ByteStream* stream) {
     uint8_t raw[kBlockHeaderSize];
-    if (read_up_to(stream, raw, sizeof raw) < sizeof raw) return std::nullopt;
+    if (stream_read_fully(stream, raw, sizeof raw) != static_cast<int64_t>(sizeof raw)) return std::nullopt;
 
     if (is_file_identifier(raw)) {
         if (stream_seek(stream, -static_cast<int64_t>(kBlockHeaderSize), kSeekCur) < 0) return std::nullopt;

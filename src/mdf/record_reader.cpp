@@ -41,13 +41,8 @@ std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset,
     }
     count = std::min(count, size - offset);  // never allocate for bytes that are not there
     buffer.resize(count);
-    uint64_t delivered = 0;
-    while (delivered < count) {
-        const int64_t n = stream_read(&block, buffer.data() + delivered, count - delivered);
-        if (n <= 0) break;
-        delivered += static_cast<uint64_t>(n);
-    }
-    buffer.resize(delivered);
+    const int64_t delivered = stream_read_fully(&block, buffer.data(), count);
+    buffer.resize(delivered > 0 ? static_cast<uint64_t>(delivered) : 0);
     return {buffer.data(), buffer.size()};
 }
 

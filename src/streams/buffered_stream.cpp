@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/log.h"
+
 namespace tracemill {
 
 std::unique_ptr<BufferedStream> BufferedStream::create(ByteStream* inner, StreamPtr owned, uint64_t capacity) {
@@ -33,7 +35,8 @@ std::unique_ptr<BufferedStream> BufferedStream::borrowing(ByteStream* inner, uin
 BufferedStream::~BufferedStream() = default;
 
 int64_t BufferedStream::fill_window(uint64_t at) {
-    const int64_t got = stream_read(inner_, memory_.data(), capacity_);
+    int64_t got = stream_read(inner_, memory_.data(), capacity_);
+    if (got >= 0 && static_cast<uint64_t>(got) < capacity_ && ends_early(at + static_cast<uint64_t>(got))) got = -1;
     if (got > 0) {
         buffer_start_ = at;
         fill_ = static_cast<uint64_t>(got);
@@ -42,6 +45,15 @@ int64_t BufferedStream::fill_window(uint64_t at) {
         drop_window();  // the failed read may have scribbled over the buffer
     }
     return got;
+}
+
+bool BufferedStream::ends_early(uint64_t end) {
+    // Asked only after a short read, which is once per file for a whole-file window.
+    const int64_t size = stream_size(inner_);
+    if (size < 0 || static_cast<uint64_t>(size) <= end) return false;
+    TM_LOG(kError, "Could not read the data beyond offset %llu of %lld bytes", static_cast<unsigned long long>(end),
+           static_cast<long long>(size));
+    return true;
 }
 
 void BufferedStream::drop_window() {
@@ -67,8 +79,10 @@ int64_t BufferedStream::read_slow(uint8_t* dst, uint64_t count) {
             // Lent bytes hold the whole stream: there is nothing beyond them.
             if (lent_size_ != 0) break;
             const uint64_t at = buffer_start_ + offset_in_buffer_;
-            if (stream_seek(inner_, static_cast<int64_t>(at), kSeekSet) < 0) break;
-            if (fill_window(at) <= 0) break;
+            if (stream_seek(inner_, static_cast<int64_t>(at), kSeekSet) < 0) return -1;
+            const int64_t filled = fill_window(at);
+            if (filled < 0) return -1;
+            if (filled == 0) break;
         }
         const uint64_t n = std::min(count - delivered, fill_ - offset_in_buffer_);
         std::memcpy(dst + delivered, memory_.data() + offset_in_buffer_, n);
@@ -131,7 +145,7 @@ int64_t BufferedStream::seek_outside_window(uint64_t target) {
     return static_cast<int64_t>(target);
 }
 
-const uint8_t* BufferedStream::whole_contents(uint64_t& size) {
+const uint8_t* BufferedStream::contents(uint64_t& size) {
     if (lent_size_ == 0) {
         if (buffer_start_ != 0 || fill_ == 0) return nullptr;
         const int64_t inner_size = stream_size(inner_);

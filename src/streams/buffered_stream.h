@@ -6,6 +6,11 @@
 // read. The end of the buffered data counts as inside the window, and a seek
 // to the end of the inner data always succeeds, so the size and trailer of a
 // file can be read through a window smaller than the file.
+//
+// A failed inner read fails the read that needed it, even when some bytes
+// were delivered; so does an inner stream whose read ends before the size it
+// reports (a file that cannot deliver the bytes it claims to have). Neither
+// is ever taken for the end of the data.
 #pragma once
 
 #include <cstdint>
@@ -33,13 +38,13 @@ public:
     // Closes the inner stream when it is owned and returns its result.
     int32_t close() override;
 
-    uint64_t capacity() const { return capacity_; }
-
     // The whole inner stream as contiguous bytes, when the window holds all
     // of it from its start (a window as large as the file, once read); none
     // otherwise. Once lent, the window's bytes are never refilled: they stay
     // valid, and the stream keeps answering from them, while it lives.
-    const uint8_t* whole_contents(uint64_t& size);
+    const uint8_t* contents(uint64_t& size) override;
+
+    uint64_t capacity() const { return capacity_; }
 
 private:
     BufferedStream(ByteStream* inner, StreamPtr owned, PageMemory memory, uint64_t capacity)
@@ -47,8 +52,12 @@ private:
     static std::unique_ptr<BufferedStream> create(ByteStream* inner, StreamPtr owned, uint64_t capacity);
 
     // Fills the window from inner position `at`, where the inner stream
-    // already stands; returns the inner read's result.
+    // already stands: the bytes filled, 0 at the end of the inner data, -1
+    // when the read failed or ended before the inner stream's size.
     int64_t fill_window(uint64_t at);
+    // True, and logged, when the inner stream reports more data than a read
+    // that ended at inner position `end` delivered.
+    bool ends_early(uint64_t end);
     // Forgets the window's bytes, keeping the position.
     void drop_window();
     int64_t read_slow(uint8_t* dst, uint64_t count);

@@ -1,4 +1,4 @@
-// The generic operations on any byte stream: close, size and copy.
+// The generic operations on any byte stream: close, size and reading fully.
 #include "streams/byte_stream.h"
 
 #include <cstdint>
@@ -22,18 +22,16 @@ int64_t stream_size(ByteStream* stream) {
     return size;
 }
 
-int64_t stream_copy(ByteStream* source, ByteStream* destination) {
-    if (!source || !destination) return 0;
-    uint8_t chunk[4096];
-    int64_t copied = 0;
-    for (;;) {
-        const int64_t got = stream_read(source, chunk, sizeof chunk);
-        if (got == 0 || got == kStreamAbsent) return copied;
+int64_t stream_read_fully(ByteStream* stream, void* dst, uint64_t count) {
+    auto* bytes = static_cast<uint8_t*>(dst);
+    uint64_t done = 0;
+    while (done < count) {
+        const int64_t got = stream_read(stream, bytes + done, count - done);
+        if (got == 0) break;
         if (got < 0) return -1;
-        const int64_t put = stream_write(destination, chunk, static_cast<uint64_t>(got));
-        if (put != got && put != kStreamAbsent) return -1;
-        copied += got;
+        done += static_cast<uint64_t>(got);
     }
+    return static_cast<int64_t>(done);
 }
 
 }  // namespace tracemill

@@ -4,7 +4,9 @@
 // the base-class answer -2 ("absent"), which callers rely on (a read-only file
 // stream cannot write, a checksum stream cannot seek). Streams stack: a
 // wrapper either owns its inner stream (closing it closes the inner one) or
-// borrows it.
+// borrows it. Destroying a stream releases what it holds just as close does,
+// so a StreamPtr going out of scope is enough; close is called explicitly
+// only where its result matters (a file written, an input finished).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,12 @@ public:
     // Releases what the stream holds; 0 on success. The object is destroyed by
     // stream_close whatever the result.
     virtual int32_t close() { return 0; }
+    // The whole content as one run of bytes in memory, for the streams that
+    // hold it so (memory streams, read windows as large as their file), valid
+    // while the stream lives and is not written to; none for the others.
+    // Readers of such a stream take records by pointer instead of a seek and
+    // a read per field.
+    virtual const uint8_t* contents(uint64_t& /*size*/) { return nullptr; }
 };
 
 using StreamPtr = std::unique_ptr<ByteStream>;
@@ -39,20 +47,18 @@ inline int64_t stream_read(ByteStream* s, void* dst, uint64_t n) { return s ? s-
 inline int64_t stream_write(ByteStream* s, const void* src, uint64_t n) { return s ? s->write(src, n) : kStreamAbsent; }
 inline int64_t stream_tell(ByteStream* s) { return s ? s->tell() : kStreamAbsent; }
 inline int64_t stream_seek(ByteStream* s, int64_t offset, int32_t whence) { return s ? s->seek(offset, whence) : kStreamAbsent; }
+inline const uint8_t* stream_contents(ByteStream* s, uint64_t& size) { return s ? s->contents(size) : nullptr; }
+
+// Reads until `count` bytes have arrived or the data ends: the bytes read
+// (fewer than `count` only at the end of the data), or -1 when a read failed,
+// even after some bytes arrived. A failed read is never the end of the data.
+int64_t stream_read_fully(ByteStream* stream, void* dst, uint64_t count);
 
 // Closes and destroys the stream; a null stream closes successfully (0).
 int32_t stream_close(StreamPtr stream);
 
 // Total size, leaving the position unchanged: -1 for a null stream, -2 without tell.
 int64_t stream_size(ByteStream* stream);
-
-// Copies source to destination in 4096-byte chunks until a read gives 0 or
-// less; nothing when either is null. An absent read copies nothing and an
-// absent write drops the chunks (the source is still consumed). Returns the
-// bytes taken from the source, or -1 when a read reported an error or a write
-// failed or accepted fewer bytes than offered (the copy stops there), so that
-// a destination running out of memory is not mistaken for a complete copy.
-int64_t stream_copy(ByteStream* source, ByteStream* destination);
 
 // Files: mode 0 reads ("rb"), mode 1 writes ("wb"); none on failure.
 enum FileMode : int32_t { kFileRead = 0, kFileWrite = 1 };

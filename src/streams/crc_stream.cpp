@@ -30,16 +30,9 @@ std::unique_ptr<CrcStream> crc_stream_new(ByteStream* inner) {
 
 bool verify_crc_footer(ByteStream* container, uint32_t computed) {
     uint8_t footer[4];
-    size_t got = 0;
     // A container shorter than the footer cannot be positioned 4 bytes before its end.
-    if (stream_seek(container, -4, kSeekEnd) >= 0) {
-        while (got < sizeof footer) {
-            const int64_t n = stream_read(container, footer + got, sizeof footer - got);
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
-    }
-    if (got < sizeof footer) {
+    if (stream_seek(container, -4, kSeekEnd) < 0 ||
+        stream_read_fully(container, footer, sizeof footer) != static_cast<int64_t>(sizeof footer)) {
         TM_LOG(kError, "Expected to read out CRC from footer, but found none");
         return false;
     }

@@ -14,15 +14,8 @@ bool seek_exactly(ByteStream* stream, int64_t at) {
     return at >= 0 && stream_seek(stream, at, kSeekSet) == at;
 }
 
-// Reads until `n` bytes arrived or the stream has no more.
 bool read_fully(ByteStream* stream, uint8_t* dst, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        const int64_t got = stream_read(stream, dst + done, n - done);
-        if (got <= 0) return false;
-        done += static_cast<size_t>(got);
-    }
-    return true;
+    return stream_read_fully(stream, dst, n) == static_cast<int64_t>(n);
 }
 
 }  // namespace

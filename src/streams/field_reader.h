@@ -54,6 +54,4 @@ private:
     int64_t offset_ = 0;
 };
 
-inline FieldReader field_reader_at(ByteStream* stream) { return FieldReader::at(stream); }
-
 }  // namespace tracemill

@@ -5,10 +5,13 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+
+#include "common/log.h"
 
 namespace tracemill {
 
@@ -37,8 +40,16 @@ int32_t FileStream::close() {
 }
 
 int64_t FileReadStream::read(void* dst, uint64_t count) {
+    if (failed_) return -1;
     const size_t got = std::fread(dst, 1, count, file_);
     position_ += static_cast<int64_t>(got);
+    if (got < count && std::ferror(file_)) {
+        // Bytes that did arrive are no help: what follows them is missing.
+        const int error = errno;
+        TM_LOG(kError, "Could not read file: %s", std::strerror(error));
+        failed_ = true;
+        return -1;
+    }
     return static_cast<int64_t>(got);
 }
 

@@ -37,10 +37,15 @@ protected:
     int64_t position_ = 0;  // advanced by reads and writes, refreshed after real seeks
 };
 
+// A read that the system fails (an I/O error of the device) fails, and so
+// does every later read: the position of the file is no longer known.
 class FileReadStream final : public FileStream {
 public:
     using FileStream::FileStream;
     int64_t read(void* dst, uint64_t count) override;
+
+private:
+    bool failed_ = false;  // a read failed; logged once
 };
 
 class FileWriteStream final : public FileStream {

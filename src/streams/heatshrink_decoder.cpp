@@ -4,6 +4,8 @@
 // state machine would, so the two can take turns at any item boundary.
 #include "streams/heatshrink_decoder.h"
 
+#include <string.h>  // explicit_bzero
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -25,6 +27,11 @@ HeatshrinkDecoder* decoder_new(uint16_t input_buffer_size, uint8_t window_bits, 
     decoder->lookahead_bits = lookahead_bits;
     decoder->input_buffer_size = input_buffer_size;
     return decoder;
+}
+
+void decoder_wipe(HeatshrinkDecoder* decoder) {
+    if (decoder == nullptr) return;
+    explicit_bzero(decoder->input_buffer(), decoder->input_buffer_size + (size_t{1} << decoder->window_bits));
 }
 
 void decoder_free(HeatshrinkDecoder* decoder) {

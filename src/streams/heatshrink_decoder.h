@@ -60,6 +60,8 @@ struct HeatshrinkDecoder {
 // None unless 4 <= W <= 15, 3 <= L < W and the input buffer size is not 0.
 HeatshrinkDecoder* decoder_new(uint16_t input_buffer_size, uint8_t window_bits, uint8_t lookahead_bits);
 void decoder_free(HeatshrinkDecoder* decoder);
+// Wipes the buffered input and the window, for decoders of secret content.
+void decoder_wipe(HeatshrinkDecoder* decoder);
 
 // Copies as many bytes as fit into the input buffer; `taken` says how many.
 int32_t decoder_sink(HeatshrinkDecoder* decoder, const uint8_t* bytes, size_t count, size_t* taken);

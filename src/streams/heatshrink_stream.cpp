@@ -2,20 +2,23 @@
 // the caller's buffer and refills the decoder whenever it runs dry.
 #include "streams/heatshrink_stream.h"
 
+#include <string.h>  // explicit_bzero
+
 #include <cstring>
 #include <new>
 
 namespace tracemill {
 
 std::unique_ptr<HeatshrinkStream> heatshrink_stream_new(ByteStream* source, uint8_t window_bits,
-                                                        uint8_t lookahead_bits) {
+                                                        uint8_t lookahead_bits, bool holds_secrets) {
     if (source == nullptr) return nullptr;
     DecoderPtr decoder(decoder_new(kHeatshrinkInputChunk, window_bits, lookahead_bits));
     if (!decoder) return nullptr;
-    return std::unique_ptr<HeatshrinkStream>(new (std::nothrow) HeatshrinkStream(source, std::move(decoder)));
+    return std::unique_ptr<HeatshrinkStream>(new (std::nothrow) HeatshrinkStream(source, std::move(decoder), holds_secrets));
 }
 
 int32_t HeatshrinkStream::close() {
+    if (holds_secrets_) decoder_wipe(decoder_.get());
     decoder_.reset();
     return 0;
 }
@@ -24,6 +27,12 @@ bool HeatshrinkStream::feed(bool& failed) {
     uint8_t chunk[kHeatshrinkInputChunk];
     std::memset(chunk, 0, sizeof chunk);
     const int64_t got = stream_read(source_, chunk, sizeof chunk);
+    const bool fed = feed_chunk(chunk, got, failed);
+    if (holds_secrets_) explicit_bzero(chunk, sizeof chunk);
+    return fed;
+}
+
+bool HeatshrinkStream::feed_chunk(const uint8_t* chunk, int64_t got, bool& failed) {
     if (got < 0) {
         failed = true;
         return false;

@@ -3,6 +3,8 @@
 //
 // Growth never throws: when the area cannot be enlarged, write returns -1 and
 // the stream is left as it was, so callers can report running out of memory.
+// A stream marked as holding secrets (decrypted plaintext) wipes every byte
+// it gives back to the system, old areas left behind by growth included.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,14 @@ public:
     // positive offset); reads beyond the size deliver nothing.
     int64_t seek(int64_t offset, int32_t whence) override;
     int32_t close() override;
+    // The meaningful bytes; none once closed.
+    const uint8_t* contents(uint64_t& size) override {
+        size = size_;
+        return memory_.data();
+    }
+
+    // From now on every byte given back is wiped first; set before writing.
+    void hold_secrets() { memory_.hold_secrets(); }
 
     // The meaningful bytes: [data(), data() + size()).
     const uint8_t* data() const { return memory_.data(); }

@@ -1,6 +1,8 @@
 // Heap areas for small sizes, huge-page-advised mappings for large ones.
 #include "streams/page_memory.h"
 
+#include <string.h>  // explicit_bzero
+
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -40,7 +42,8 @@ uint8_t* map_aligned(uint64_t bytes) {
 PageMemory::PageMemory(PageMemory&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      mapped_(std::exchange(other.mapped_, 0)) {}
+      mapped_(std::exchange(other.mapped_, 0)),
+      secret_(std::exchange(other.secret_, false)) {}
 
 PageMemory& PageMemory::operator=(PageMemory&& other) noexcept {
     if (this != &other) {
@@ -48,11 +51,14 @@ PageMemory& PageMemory::operator=(PageMemory&& other) noexcept {
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
         mapped_ = std::exchange(other.mapped_, 0);
+        secret_ = std::exchange(other.secret_, false);
     }
     return *this;
 }
 
 void PageMemory::release() {
+    // Beyond size_ the area is zeros already (see resize).
+    if (secret_ && data_) explicit_bzero(data_, size_);
 #if TRACEMILL_PAGE_MAPPINGS
     if (mapped_ != 0) munmap(data_, mapped_);
     else
@@ -86,13 +92,16 @@ bool PageMemory::resize(uint64_t size) {
         if (mapped_ != 0) {
             // Move the old pages instead of copying them: the old and the new
             // area are never resident together.
+            // Moved pages leave no copy behind, so secrets need nothing more.
             void* moved = mremap(data_, mapped_, mapped_, MREMAP_MAYMOVE | MREMAP_FIXED, area);
             if (moved == MAP_FAILED) {
                 std::memcpy(area, data_, size_);
+                if (secret_) explicit_bzero(data_, size_);
                 munmap(data_, mapped_);
             }
         } else if (data_) {
             std::memcpy(area, data_, size_);
+            if (secret_) explicit_bzero(data_, size_);
             std::free(data_);
         }
         data_ = area;
@@ -101,10 +110,25 @@ bool PageMemory::resize(uint64_t size) {
         return true;
     }
 #endif
+    if (secret_) return grow_heap_wiping(size);
     void* grown = std::realloc(data_, size);
     if (!grown) return false;
     data_ = static_cast<uint8_t*>(grown);
     std::memset(data_ + size_, 0, size - size_);
+    size_ = size;
+    return true;
+}
+
+bool PageMemory::grow_heap_wiping(uint64_t size) {
+    auto* grown = static_cast<uint8_t*>(std::malloc(size));
+    if (!grown) return false;
+    if (data_) {
+        std::memcpy(grown, data_, size_);
+        explicit_bzero(data_, size_);
+        std::free(data_);
+    }
+    std::memset(grown + size_, 0, size - size_);
+    data_ = grown;
     size_ = size;
     return true;
 }

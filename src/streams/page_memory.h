@@ -6,6 +6,10 @@
 // and walking tens of MB costs a page fault and TLB misses every 4 KiB, which
 // on virtual machines is a large share of a whole conversion. Small areas
 // come from the heap, so many small files cost no extra system calls.
+//
+// An area that holds secrets is wiped before any of its memory goes back to
+// the system, and grows by allocating, copying and wiping instead of letting
+// realloc leave an unwiped copy behind; other areas pay nothing for this.
 #pragma once
 
 #include <cstdint>
@@ -29,12 +33,19 @@ public:
     uint8_t* data() const { return data_; }
     uint64_t size() const { return size_; }
 
+    // Marks the area as holding secrets, for the rest of its life.
+    void hold_secrets() { secret_ = true; }
+    bool holds_secrets() const { return secret_; }
+
 private:
     void release();
+    // Moves the heap area to a fresh one of `size` bytes, wiping the old one.
+    bool grow_heap_wiping(uint64_t size);
 
     uint8_t* data_ = nullptr;
     uint64_t size_ = 0;
     uint64_t mapped_ = 0;  // bytes of the mapping behind data_; 0 when on the heap
+    bool secret_ = false;  // wipe before giving memory back
 };
 
 }  // namespace tracemill

@@ -1,10 +1,16 @@
-// The read window: capacity rounding, refills, and which seeks stay inside
-// the window without touching the inner stream.
+// The read window: capacity rounding, refills, which seeks stay inside the
+// window without touching the inner stream, failed reads, and the whole
+// content lent out when the window holds the whole stream (the lent bytes
+// must stay those of the stream whatever the stream is asked afterwards).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <vector>
 
 #include "streams/buffered_stream.h"
+#include "streams/file_stream.h"
 #include "streams/stream_test_support.h"
 
 namespace tracemill {
@@ -165,8 +171,9 @@ TEST(BufferedStream, FailedInnerReadDuringSeekNeverServesStaleBytes) {
 
     EXPECT_EQ(stream->seek(50, kSeekSet), -1);
     EXPECT_EQ(stream->tell(), 4);
-    // The failed read scribbled over the buffer: nothing may come from it.
-    EXPECT_EQ(stream->read(four, 4), 0);
+    // The failed read scribbled over the buffer: nothing may come from it,
+    // and the next read fails too instead of looking like the end of the data.
+    EXPECT_EQ(stream->read(four, 4), -1);
 }
 
 TEST(BufferedStream, FailedInnerSeekFailsTheSeek) {
@@ -198,6 +205,141 @@ TEST(BufferedStream, OwningCloseClosesTheInnerStreamAndPassesItsResult) {
         EXPECT_EQ(stream_close(std::move(stream)), c.expected);
         EXPECT_EQ(closed, c.inner_closed);
     }
+}
+
+TEST(BufferedStream, WholeContentsLentOnlyWhenTheWindowHoldsTheWholeStream) {
+    struct Case {
+        const char* name;
+        size_t stream_size;
+        uint64_t capacity;
+        bool read_first;  // whether a read has loaded the window before asking
+        bool lent;
+    };
+    const std::vector<Case> cases = {
+        {"window as large as the stream", 1000, 1000, true, true},
+        {"window larger than the stream", 1000, 4096, true, true},
+        {"window smaller than the stream", 1000, 512, true, false},
+        {"nothing read yet", 1000, 1000, false, false},
+        {"empty stream", 0, 64, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> bytes = pattern_bytes(c.stream_size);
+        ScriptedStream inner(bytes);
+        auto stream = BufferedStream::borrowing(&inner, c.capacity);
+        ASSERT_NE(stream, nullptr);
+        uint8_t first[4];
+        if (c.read_first) stream_read(stream.get(), first, sizeof first);
+        uint64_t size = 12345;
+        const uint8_t* lent = stream->contents(size);
+        EXPECT_EQ(lent != nullptr, c.lent);
+        if (!lent) continue;
+        ASSERT_EQ(size, bytes.size());
+        EXPECT_EQ(std::memcmp(lent, bytes.data(), bytes.size()), 0);
+        EXPECT_EQ(stream_tell(stream.get()), 4) << "asking leaves the read position alone";
+    }
+}
+
+TEST(BufferedStream, WholeContentsLentBytesSurviveSeeksBeyondTheEndAndBack) {
+    const std::vector<uint8_t> bytes = pattern_bytes(300);
+    ScriptedStream inner(bytes);
+    auto stream = BufferedStream::borrowing(&inner, 304);
+    uint8_t scratch[16];
+    ASSERT_EQ(stream_read(stream.get(), scratch, 8), 8);
+    uint64_t size = 0;
+    const uint8_t* lent = stream->contents(size);
+    ASSERT_NE(lent, nullptr);
+    const int reads_before = inner.reads;
+
+    // Far beyond the end: nothing to read there.
+    ASSERT_EQ(stream_seek(stream.get(), 5000, kSeekSet), 5000);
+    EXPECT_EQ(stream_tell(stream.get()), 5000);
+    EXPECT_EQ(stream_read(stream.get(), scratch, sizeof scratch), 0);
+    // Back inside: served from the same bytes, which were not refilled.
+    ASSERT_EQ(stream_seek(stream.get(), 100, kSeekSet), 100);
+    ASSERT_EQ(stream_read(stream.get(), scratch, sizeof scratch), 16);
+    EXPECT_EQ(std::memcmp(scratch, bytes.data() + 100, 16), 0);
+    EXPECT_EQ(std::memcmp(lent, bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(inner.reads, reads_before);
+    // A read across the end delivers what is there.
+    ASSERT_EQ(stream_seek(stream.get(), 290, kSeekSet), 290);
+    EXPECT_EQ(stream_read(stream.get(), scratch, sizeof scratch), 10);
+    EXPECT_EQ(std::memcmp(scratch, bytes.data() + 290, 10), 0);
+}
+
+TEST(BufferedStream, WholeContentsWholeFileThroughAFileStream) {
+    const std::vector<uint8_t> bytes = pattern_bytes(70000);
+    TempFile file(bytes);
+    auto stream = open_buffered_stream(open_file_stream(file.path(), kFileRead), bytes.size());
+    ASSERT_NE(stream, nullptr);
+    uint8_t header[20];
+    ASSERT_EQ(stream_read(stream.get(), header, sizeof header), 20);
+    uint64_t size = 0;
+    const uint8_t* lent = stream_contents(stream.get(), size);
+    ASSERT_NE(lent, nullptr);
+    EXPECT_EQ(size, bytes.size());
+    EXPECT_EQ(std::memcmp(lent, bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(stream_size(stream.get()), static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(stream_tell(stream.get()), 20);
+}
+
+TEST(BufferedStream, FailedReadsAreNeverTheEndOfTheData) {
+    const std::vector<uint8_t> bytes = pattern_bytes(10000);
+    // Windows as large as the stream, and smaller ones that refill.
+    for (uint64_t capacity : {uint64_t{10000}, uint64_t{4096}, uint64_t{1000}}) {
+        for (uint64_t fail_at : {uint64_t{0}, uint64_t{1}, uint64_t{20}, uint64_t{999}, uint64_t{1000},
+                                 uint64_t{4096}, uint64_t{5000}, uint64_t{9999}}) {
+            SCOPED_TRACE("capacity " + std::to_string(capacity) + ", failing at " + std::to_string(fail_at));
+            ScriptedStream inner(bytes);
+            inner.fail_at_offset = fail_at;
+            auto stream = BufferedStream::borrowing(&inner, capacity);
+            ASSERT_NE(stream, nullptr);
+            // Reads of record size walk the whole stream: each one either
+            // delivers the right bytes or fails; none ends the data early.
+            uint8_t piece[24];
+            uint64_t at = 0;
+            int64_t got = 0;
+            while ((got = stream_read(stream.get(), piece, sizeof piece)) > 0) {
+                ASSERT_EQ(std::memcmp(piece, bytes.data() + at, static_cast<size_t>(got)), 0) << "at " << at;
+                at += static_cast<uint64_t>(got);
+            }
+            EXPECT_EQ(got, -1) << "ended at " << at;
+            EXPECT_LE(at, fail_at);
+            uint64_t size = 0;
+            EXPECT_EQ(stream_contents(stream.get(), size), nullptr) << "a window with a hole is no whole file";
+            // Seeking back before the failure and reading on fails again.
+            if (stream_seek(stream.get(), 0, kSeekSet) == 0 && fail_at < 24) {
+                EXPECT_EQ(stream_read(stream.get(), piece, sizeof piece), -1);
+            }
+        }
+    }
+}
+
+TEST(BufferedStream, ReadEndingBeforeTheReportedSizeFails) {
+    const std::vector<uint8_t> bytes = pattern_bytes(10000);
+    for (uint64_t capacity : {uint64_t{10000}, uint64_t{1000}}) {
+        for (uint64_t end : {uint64_t{0}, uint64_t{3000}, uint64_t{9999}}) {
+            SCOPED_TRACE("capacity " + std::to_string(capacity) + ", ending at " + std::to_string(end));
+            ScriptedStream inner(bytes);
+            inner.end_reads_at = end;
+            auto stream = BufferedStream::borrowing(&inner, capacity);
+            std::vector<uint8_t> out(bytes.size());
+            EXPECT_EQ(stream_read_fully(stream.get(), out.data(), out.size()), -1);
+        }
+    }
+}
+
+TEST(BufferedStream, FailedFileReadFailsTheWindow) {
+    // Reading a folder opened as a file fails in the system, as a failing device does.
+    testing_support::TempFile file;
+    const std::string folder = file.path() + "_folder";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    StreamPtr stream = open_buffered_stream(open_file_stream(folder, kFileRead), 4096);
+    ::rmdir(folder.c_str());
+    ASSERT_NE(stream, nullptr);
+    uint8_t byte;
+    EXPECT_EQ(stream_read(stream.get(), &byte, 1), -1);
+    EXPECT_EQ(stream_read(stream.get(), &byte, 1), -1);
 }
 
 }  // namespace

@@ -1,38 +1,35 @@
-// Dispatch of absent operations, stream_close, stream_size and stream_copy.
+// Dispatch of absent operations, stream_close, stream_size, reading fully,
+// and which streams lend their whole content as bytes in memory: memory
+// streams, container layers (also nested), read windows that hold their
+// whole file; and which do not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <string_view>
 #include <vector>
 
+#include "container_writer.h"
 #include "streams/byte_stream.h"
+#include "streams/container_header.h"
+#include "streams/container_layer.h"
+#include "streams/container_test_support.h"
+#include "streams/file_stream.h"
 #include "streams/memory_stream.h"
 #include "streams/stream_test_support.h"
 
 namespace tracemill {
 namespace {
 
+using testing_support::mixed_content;
 using testing_support::pattern_bytes;
 using testing_support::ScriptedStream;
+using testing_support::stream_over;
 
 // Only tell, at a fixed place.
 class TellOnly final : public ByteStream {
 public:
     int64_t tell() override { return 42; }
-};
-
-// Accepts writes with a chosen answer and counts the bytes offered.
-class WriteAnswer final : public ByteStream {
-public:
-    explicit WriteAnswer(int64_t answer, int64_t short_by = 0) : answer_(answer), short_by_(short_by) {}
-    int64_t write(const void*, uint64_t count) override {
-        offered += count;
-        ++calls;
-        return answer_ != 0 ? answer_ : static_cast<int64_t>(count) - short_by_;
-    }
-    uint64_t offered = 0;
-    int calls = 0;
-
-private:
-    int64_t answer_, short_by_;
 };
 
 TEST(ByteStream, AbsentOperationsAnswerMinusTwo) {
@@ -70,54 +67,117 @@ TEST(ByteStream, SizeOfStreamsLackingOperations) {
     EXPECT_EQ(stream_size(&failing_seeks), -1);
 }
 
-TEST(ByteStream, CopyMovesEveryChunk) {
-    const std::vector<uint8_t> bytes = pattern_bytes(3 * 4096 + 17);
-    auto source = memory_stream_from(bytes.data(), bytes.size());
-    auto destination = memory_stream_new();
-    EXPECT_EQ(stream_copy(source.get(), destination.get()), static_cast<int64_t>(bytes.size()));
-    ASSERT_EQ(destination->size(), bytes.size());
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), destination->data()));
-}
-
-TEST(ByteStream, CopyEdgeCases) {
+TEST(ByteStream, ReadFullyTellsTheEndFromAFailure) {
     const std::vector<uint8_t> bytes = pattern_bytes(10000);
-    ByteStream bare;
-
-    // No source, no destination, or a source without read: nothing happens.
-    auto destination = memory_stream_new();
-    EXPECT_EQ(stream_copy(nullptr, destination.get()), 0);
-    EXPECT_EQ(stream_copy(&bare, destination.get()), 0);
-    EXPECT_EQ(destination->size(), 0u);
-    auto untouched = memory_stream_from(bytes.data(), bytes.size());
-    EXPECT_EQ(stream_copy(untouched.get(), nullptr), 0);
-    EXPECT_EQ(stream_tell(untouched.get()), 0);
-
-    // A destination without write still drains the source.
-    auto drained = memory_stream_from(bytes.data(), bytes.size());
-    EXPECT_EQ(stream_copy(drained.get(), &bare), 10000);
-    EXPECT_EQ(stream_tell(drained.get()), 10000);
-
-    // A failing source read is not a complete copy.
-    ScriptedStream failing(bytes);
-    failing.fail_read_at_call = 2;
-    auto partial = memory_stream_new();
-    EXPECT_EQ(stream_copy(&failing, partial.get()), -1);
-    EXPECT_EQ(partial->size(), 4096u);
-}
-
-TEST(ByteStream, CopyStopsWhenTheDestinationFails) {
     struct Case {
         const char* name;
-        int64_t answer, short_by;
+        uint64_t fail_at_offset;
+        uint64_t wanted;
+        int64_t expected;
     };
-    const Case cases[] = {{"write error", -1, 0}, {"short write", 0, 1}};
-    const std::vector<uint8_t> bytes = pattern_bytes(10000);
+    const Case cases[] = {
+        {"all there", UINT64_MAX, 6000, 6000},
+        {"ends with the data", UINT64_MAX, 20000, 10000},
+        {"fails at the start", 0, 100, -1},
+        {"fails after some bytes arrived", 5000, 6000, -1},
+        {"fails beyond what is wanted", 6000, 6000, 6000},
+    };
     for (const Case& c : cases) {
-        auto source = memory_stream_from(bytes.data(), bytes.size());
-        WriteAnswer destination(c.answer, c.short_by);
-        EXPECT_EQ(stream_copy(source.get(), &destination), -1) << c.name;
-        EXPECT_EQ(destination.calls, 1) << c.name;
+        ScriptedStream stream(bytes);
+        stream.fail_at_offset = c.fail_at_offset;
+        std::vector<uint8_t> out(c.wanted);
+        // Pieces of at most 1000 bytes, so that the loop has to go round.
+        struct Pieces final : ByteStream {
+            ByteStream* inner;
+            int64_t read(void* dst, uint64_t n) override { return stream_read(inner, dst, std::min<uint64_t>(n, 1000)); }
+        } pieces;
+        pieces.inner = &stream;
+        EXPECT_EQ(stream_read_fully(&pieces, out.data(), c.wanted), c.expected) << c.name;
+        if (c.expected > 0) {
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.expected, bytes.begin())) << c.name;
+        }
     }
+    ByteStream bare;
+    uint8_t byte;
+    EXPECT_EQ(stream_read_fully(&bare, &byte, 1), -1);
+    EXPECT_EQ(stream_read_fully(nullptr, &byte, 1), -1);
+}
+
+::testing::AssertionResult lends(ByteStream* stream, const std::vector<uint8_t>& expected) {
+    uint64_t size = 0;
+    const uint8_t* bytes = stream_contents(stream, size);
+    if (!bytes) return ::testing::AssertionFailure() << "lends nothing";
+    if (std::vector<uint8_t>(bytes, bytes + size) != expected) return ::testing::AssertionFailure() << "other bytes";
+    return ::testing::AssertionSuccess();
+}
+
+bool lends_nothing(ByteStream* stream) {
+    uint64_t size = 0;
+    return stream_contents(stream, size) == nullptr;
+}
+
+// Opens the layer of the container header at the start of `container`.
+StreamPtr open_layer(ByteStream* container) {
+    ContainerHeader header;
+    if (!read_container_header(container, header)) return nullptr;
+    const ContainerLayer* layer = find_container_layer(header.container_type);
+    if (!layer) return nullptr;
+    LayerContext context;
+    context.password_for = [](uint32_t) { return std::optional<std::string_view>("pw"); };
+    return layer->open(container, header, context).content;
+}
+
+tools::EncryptOptions with_password() {
+    tools::EncryptOptions options;
+    options.password = "pw";
+    options.iterations = 1;
+    return options;
+}
+
+TEST(StreamContents, MemoryAndContainerLayersLendTheirContent) {
+    const std::vector<uint8_t> content = mixed_content(30000, 3);
+    auto memory = stream_over(content);
+    EXPECT_TRUE(lends(memory.get(), content));
+
+    const auto compressed = tools::write_compressed_container(content.data(), content.size(), {});
+    auto compressed_source = stream_over(compressed);
+    StreamPtr decompressed = open_layer(compressed_source.get());
+    ASSERT_NE(decompressed, nullptr);
+    EXPECT_TRUE(lends(decompressed.get(), content));
+
+    const auto encrypted = tools::write_encrypted_container(compressed.data(), compressed.size(), with_password());
+    auto encrypted_source = stream_over(encrypted);
+    StreamPtr decrypted = open_layer(encrypted_source.get());
+    ASSERT_NE(decrypted, nullptr);
+    EXPECT_TRUE(lends(decrypted.get(), compressed));
+    StreamPtr inner = open_layer(decrypted.get());
+    ASSERT_NE(inner, nullptr);
+    EXPECT_TRUE(lends(inner.get(), content));
+
+    // A closed layer holds nothing any more.
+    inner->close();
+    EXPECT_TRUE(lends_nothing(inner.get()));
+}
+
+TEST(StreamContents, ReadWindowsLendOnlyAWholeFile) {
+    const std::vector<uint8_t> content = testing_support::pattern_bytes(5000);
+    testing_support::TempFile file(content);
+
+    StreamPtr plain = open_file_stream(file.path(), kFileRead);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_TRUE(lends_nothing(plain.get()));
+
+    StreamPtr whole = open_buffered_stream(open_file_stream(file.path(), kFileRead), content.size());
+    ASSERT_NE(whole, nullptr);
+    uint8_t first = 0;
+    ASSERT_EQ(stream_read(whole.get(), &first, 1), 1);  // the window fills on the first read
+    EXPECT_TRUE(lends(whole.get(), content));
+
+    StreamPtr part = open_buffered_stream(open_file_stream(file.path(), kFileRead), 1000);
+    ASSERT_NE(part, nullptr);
+    ASSERT_EQ(stream_read(part.get(), &first, 1), 1);
+    EXPECT_TRUE(lends_nothing(part.get()));
+    EXPECT_TRUE(lends_nothing(nullptr));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Byte areas for whole files: content kept across growth (also from the heap
-// into a mapping and from one mapping into a larger one), zeros wherever
-// nothing was written, and huge-page alignment of large areas.
+// into a mapping and from one mapping into a larger one, and for areas that
+// hold secrets, which grow by copying and wiping), zeros wherever nothing was
+// written, and huge-page alignment of large areas.
 #include "streams/page_memory.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +46,11 @@ TEST(PageMemory, GrowthKeepsContentAndZeroFillsTheRest) {
         {3 * kMiB, 3 * kMiB + 5, 4 * kMiB},
         {5 * kMiB, 11 * kMiB, 40 * kMiB + 3},
     };
+    for (bool secret : {false, true})
     for (const auto& sizes : cases) {
+        SCOPED_TRACE(secret ? "holding secrets" : "plain");
         PageMemory memory;
+        if (secret) memory.hold_secrets();
         uint64_t written = 0;
         for (uint64_t size : sizes) {
             ASSERT_TRUE(memory.resize(size)) << size;
@@ -82,17 +86,21 @@ TEST(PageMemory, LargeAreasStartOnHugePageBoundaries) {
 
 TEST(PageMemory, MovesOwnershipAndReleases) {
     PageMemory first;
+    first.hold_secrets();
     ASSERT_TRUE(first.resize(4 * kMiB));
     fill(first, 0, 4 * kMiB);
     PageMemory second(std::move(first));
     EXPECT_EQ(first.data(), nullptr);
     EXPECT_EQ(first.size(), 0u);
+    EXPECT_FALSE(first.holds_secrets());
+    EXPECT_TRUE(second.holds_secrets()) << "the secrets go with the area";
     EXPECT_EQ(first_pattern_mismatch(second, 0, 4 * kMiB), 4 * kMiB);
 
     PageMemory third;
     ASSERT_TRUE(third.resize(10));
     third = std::move(second);
     EXPECT_EQ(third.size(), 4 * kMiB);
+    EXPECT_TRUE(third.holds_secrets());
     EXPECT_EQ(first_pattern_mismatch(third, 0, 4 * kMiB), 4 * kMiB);
 
     EXPECT_TRUE(third.resize(0));

@@ -57,7 +57,10 @@ private:
 
 // A seekable read-only stream over fixed bytes that records how it is used.
 // `fail_read_at_call` makes that read call (1-based) and all later ones fail
-// with -1; `fail_seeks` makes every seek fail.
+// with -1; `fail_at_offset` makes every read that would reach that offset
+// fail, as a device with a bad sector does; `end_reads_at` makes reads end
+// there although the size still counts every byte; `fail_seeks` makes every
+// seek fail.
 class ScriptedStream final : public ByteStream {
 public:
     explicit ScriptedStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
@@ -70,7 +73,12 @@ public:
             return -1;
         }
         if (position_ >= bytes_.size()) return 0;
-        const uint64_t n = std::min<uint64_t>(count, bytes_.size() - position_);
+        const uint64_t n = std::min<uint64_t>(count, std::min<uint64_t>(end_reads_at, bytes_.size()) -
+                                                         std::min<uint64_t>(position_, end_reads_at));
+        if (n > 0 && position_ + n > fail_at_offset) {
+            std::memset(dst, 0xEE, static_cast<size_t>(count));
+            return -1;
+        }
         std::memcpy(dst, bytes_.data() + position_, static_cast<size_t>(n));
         position_ += n;
         return static_cast<int64_t>(n);
@@ -89,6 +97,8 @@ public:
     int reads = 0;
     int seeks = 0;
     int fail_read_at_call = 0;
+    uint64_t fail_at_offset = UINT64_MAX;
+    uint64_t end_reads_at = UINT64_MAX;
     bool fail_seeks = false;
 
 private:

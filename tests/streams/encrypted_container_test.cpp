@@ -8,9 +8,9 @@
 #include <string>
 
 #include "container_writer.h"
+#include "streams/compressed_container.h"
 #include "streams/container_test_support.h"
-#include "streams/decompressed_stream.h"
-#include "streams/decrypted_stream.h"
+#include "streams/encrypted_container.h"
 #include "streams/stream_test_support.h"
 
 namespace tracemill {
@@ -70,11 +70,11 @@ TEST(DecryptKey, MatchesThePublishedPbkdf2Sha256Vector) {
               from_hex("55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc"));
 }
 
-TEST(DecryptContainer, OpensAContainerMadeElsewhere) {
+TEST(EncryptedContainer, OpensAContainerMadeElsewhere) {
     EXPECT_EQ(decrypt(from_hex(kIndependentContainer), "k3y-for-00ABCDEF"), text_bytes(kIndependentPlaintext));
 }
 
-TEST(DecryptContainer, RoundTripsContentOfEverySize) {
+TEST(EncryptedContainer, RoundTripsContentOfEverySize) {
     for (size_t size : {size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{511}, size_t{512}, size_t{513},
                         size_t{65536}, size_t{65536 + 7}, size_t{300000}}) {
         SCOPED_TRACE(size);
@@ -86,7 +86,7 @@ TEST(DecryptContainer, RoundTripsContentOfEverySize) {
     }
 }
 
-TEST(DecryptContainer, SixtyEightByteContainerYieldsAnEmptyStream) {
+TEST(EncryptedContainer, SixtyEightByteContainerYieldsAnEmptyStream) {
     const std::vector<uint8_t> container = tools::write_encrypted_container(nullptr, 0, options_with("pw"));
     ASSERT_EQ(container.size(), 68u);
     auto source = stream_over(container);
@@ -97,10 +97,9 @@ TEST(DecryptContainer, SixtyEightByteContainerYieldsAnEmptyStream) {
     EXPECT_EQ(stream_tell(opened.get()), 0);
     uint8_t byte;
     EXPECT_EQ(stream_read(opened.get(), &byte, 1), 0);
-    EXPECT_EQ(dynamic_cast<DecryptedStream*>(opened.get())->header().device_id, 0x1234u);
 }
 
-TEST(DecryptContainer, AnyChangedByteFailsTheTagCheck) {
+TEST(EncryptedContainer, AnyChangedByteFailsTheTagCheck) {
     const std::vector<uint8_t> content = mixed_content(1000, 3);
     const std::vector<uint8_t> container =
         tools::write_encrypted_container(content.data(), content.size(), options_with("pw"));
@@ -122,7 +121,7 @@ TEST(DecryptContainer, AnyChangedByteFailsTheTagCheck) {
     }
 }
 
-TEST(DecryptContainer, WrongPasswordFails) {
+TEST(EncryptedContainer, WrongPasswordFails) {
     const std::vector<uint8_t> content = mixed_content(5000, 4);
     const std::vector<uint8_t> container =
         tools::write_encrypted_container(content.data(), content.size(), options_with("right"));
@@ -133,7 +132,7 @@ TEST(DecryptContainer, WrongPasswordFails) {
     EXPECT_EQ(decrypt(container, "right"), content);
 }
 
-TEST(DecryptContainer, RefusesHeadersItCannotUse) {
+TEST(EncryptedContainer, RefusesHeadersItCannotUse) {
     const std::vector<uint8_t> content = mixed_content(100, 5);
     struct Case {
         const char* name;
@@ -153,7 +152,7 @@ TEST(DecryptContainer, RefusesHeadersItCannotUse) {
     EXPECT_FALSE(decrypt(compressed, "pw").has_value());
 }
 
-TEST(DecryptContainer, ShortContainersFail) {
+TEST(EncryptedContainer, ShortContainersFail) {
     const std::vector<uint8_t> container = tools::write_encrypted_container(nullptr, 0, options_with("pw"));
     for (size_t length : {size_t{20}, size_t{40}, size_t{51}, size_t{52}, size_t{67}}) {
         SCOPED_TRACE(length);
@@ -161,7 +160,7 @@ TEST(DecryptContainer, ShortContainersFail) {
     }
 }
 
-TEST(DecryptContainer, RefusesAbsurdIterationCountsWithoutDerivingAKey) {
+TEST(EncryptedContainer, RefusesAbsurdIterationCountsWithoutDerivingAKey) {
     for (uint32_t iterations : {kMaxPbkdf2Iterations + 1, 0xFFFFFFFFu}) {
         SCOPED_TRACE(iterations);
         std::vector<uint8_t> container = tools::write_encrypted_container(nullptr, 0, options_with("pw", 1));
@@ -177,7 +176,7 @@ TEST(DecryptContainer, RefusesAbsurdIterationCountsWithoutDerivingAKey) {
     }
 }
 
-TEST(DecryptContainer, RunningOutOfMemoryEndsTheFileWithAMessage) {
+TEST(EncryptedContainer, RunningOutOfMemoryEndsTheFileWithAMessage) {
     const std::vector<uint8_t> content = mixed_content(200000, 6);
     const std::vector<uint8_t> container =
         tools::write_encrypted_container(content.data(), content.size(), options_with("pw"));
@@ -191,7 +190,7 @@ TEST(DecryptContainer, RunningOutOfMemoryEndsTheFileWithAMessage) {
     EXPECT_NE(log.find("Out of memory while storing decrypted data"), std::string::npos) << log;
 }
 
-TEST(DecryptContainer, ReadErrorInTheCiphertextFails) {
+TEST(EncryptedContainer, ReadErrorInTheCiphertextFails) {
     const std::vector<uint8_t> content = mixed_content(200000, 7);
     ScriptedStream source(tools::write_encrypted_container(content.data(), content.size(), options_with("pw")));
     ContainerHeader header;
@@ -200,7 +199,7 @@ TEST(DecryptContainer, ReadErrorInTheCiphertextFails) {
     EXPECT_EQ(open_decrypted_stream(&source, header, "pw"), nullptr);
 }
 
-TEST(DecryptContainer, EncryptedContainerCanHoldACompressedOne) {
+TEST(EncryptedContainer, EncryptedContainerCanHoldACompressedOne) {
     const std::vector<uint8_t> content = mixed_content(40000, 8);
     const std::vector<uint8_t> compressed = tools::write_compressed_container(content.data(), content.size(), {});
     const std::vector<uint8_t> container =

@@ -1,7 +1,9 @@
-// Opens a compressed container: checks its header and parameters, runs the
+// The compressed layer: checks a container's header and parameters, runs the
 // payload through a range view, the CRC register and the heatshrink decoder
 // into memory, and checks the CRC footer when there is one.
-#include "streams/decompressed_stream.h"
+#include "streams/compressed_container.h"
+
+#include <string.h>  // explicit_bzero
 
 #include <bit>
 #include <new>
@@ -43,11 +45,10 @@ bool payload_end(ByteStream* container, const ContainerHeader& header, int64_t& 
 // Moves every decompressed byte into `destination`. Unlike a plain copy this
 // tells a source failure and a destination that stops accepting bytes (memory
 // exhausted) from the end of the data.
-bool drain(ByteStream* source, ByteStream* destination) {
-    uint8_t chunk[kDrainChunk];
+bool drain_chunks(ByteStream* source, ByteStream* destination, uint8_t* chunk) {
     uint64_t stored = 0;
     for (;;) {
-        const int64_t got = stream_read(source, chunk, sizeof chunk);
+        const int64_t got = stream_read(source, chunk, kDrainChunk);
         if (got == 0) return true;
         if (got < 0) {
             TM_LOG(kError, "Could not read the compressed payload");
@@ -62,67 +63,67 @@ bool drain(ByteStream* source, ByteStream* destination) {
     }
 }
 
+bool drain(ByteStream* source, ByteStream* destination, bool holds_secrets) {
+    uint8_t chunk[kDrainChunk];
+    const bool drained = drain_chunks(source, destination, chunk);
+    if (holds_secrets) explicit_bzero(chunk, sizeof chunk);
+    return drained;
+}
+
+bool decompress(ByteStream* container, const ContainerHeader& header, ByteStream* destination, bool holds_secrets) {
+    if (container == nullptr || destination == nullptr || !accepts_header(header)) return false;
+    if (stream_seek(container, kContainerHeaderSize, kSeekSet) != kContainerHeaderSize) return false;
+    FieldReader fields = FieldReader::at(container);
+    uint32_t lookahead = 0;
+    uint32_t window = 0;
+    if (!fields.read_u32_be(lookahead) || !fields.read_u32_be(window)) return false;
+
+    int64_t end = -1;
+    if (!payload_end(container, header, end)) return false;
+
+    StreamPtr range = range_stream_new(container, kCompressedPayloadOffset, end);
+    if (!range || stream_seek(range.get(), 0, kSeekSet) != 0) return false;
+    std::unique_ptr<CrcStream> crc = crc_stream_new(range.get());
+    std::unique_ptr<HeatshrinkStream> decompressor = heatshrink_stream_new(
+        crc.get(), window_bits_of(window), static_cast<uint8_t>(lookahead & 0xFF), holds_secrets);
+    const bool drained = decompressor != nullptr && drain(decompressor.get(), destination, holds_secrets);
+    const uint32_t computed = crc ? crc_stream_value(*crc) : kCrc32Initial;
+    return drained && (header.footer_flag == 0 || verify_crc_footer(container, computed));
+}
+
+LayerOpening open_layer(ByteStream* container, const ContainerHeader& header, const LayerContext& context) {
+    return {open_decompressed_stream(container, header, context.holds_secrets)};
+}
+
 }  // namespace
 
 uint8_t window_bits_of(uint32_t window_param) {
     return window_param == 0 ? 0 : static_cast<uint8_t>(std::countr_zero(window_param));
 }
 
-bool decompress_container(ByteStream* container, const ContainerHeader& header, ByteStream* destination,
-                          uint32_t* window_param, uint32_t* lookahead_param) {
-    if (container == nullptr || destination == nullptr || !accepts_header(header)) return false;
+const ContainerLayer kCompressedLayer = {
+    .container_type = kContainerCompressed,
+    .name = "compressed",
+    .open = open_layer,
+    .failure_result = kContainerDecompressionFailure,
+    .failure_message = "Could not decompress file",
+    .yields_secrets = false,
+};
 
-    if (stream_seek(container, kContainerHeaderSize, kSeekSet) != kContainerHeaderSize) return false;
-    FieldReader fields = FieldReader::at(container);
-    uint32_t lookahead = 0;
-    uint32_t window = 0;
-    if (!fields.read_u32_be(lookahead) || !fields.read_u32_be(window)) return false;
-    if (window_param != nullptr) *window_param = window;
-    if (lookahead_param != nullptr) *lookahead_param = lookahead;
-
-    int64_t end = -1;
-    if (!payload_end(container, header, end)) return false;
-
-    StreamPtr range = range_stream_new(container, kCompressedPayloadOffset, end);
-    if (!range || stream_seek(range.get(), 0, kSeekSet) != 0) {
-        stream_close(std::move(range));
-        return false;
-    }
-    std::unique_ptr<CrcStream> crc = crc_stream_new(range.get());
-    std::unique_ptr<HeatshrinkStream> decompressor =
-        heatshrink_stream_new(crc.get(), window_bits_of(window), static_cast<uint8_t>(lookahead & 0xFF));
-    bool ok = decompressor != nullptr && drain(decompressor.get(), destination);
-    const uint32_t computed = crc ? crc_stream_value(*crc) : kCrc32Initial;
-
-    stream_close(std::move(decompressor));
-    stream_close(std::move(crc));
-    stream_close(std::move(range));
-
-    if (ok && header.footer_flag == 1) ok = verify_crc_footer(container, computed);
-    return ok;
+bool decompress_container(ByteStream* container, const ContainerHeader& header, ByteStream* destination) {
+    return decompress(container, header, destination, false);
 }
 
-StreamPtr open_decompressed_stream(ByteStream* container, const ContainerHeader& header) {
+StreamPtr open_decompressed_stream(ByteStream* container, const ContainerHeader& header, bool holds_secrets) {
     if (container == nullptr || !accepts_header(header)) return nullptr;
-    std::unique_ptr<MemoryStream> inner = memory_stream_new();
-    if (!inner) {
+    std::unique_ptr<MemoryStream> content = memory_stream_new();
+    if (!content) {
         TM_LOG(kError, "Out of memory while opening the compressed container");
         return nullptr;
     }
-    uint32_t window = 0;
-    uint32_t lookahead = 0;
-    if (!decompress_container(container, header, inner.get(), &window, &lookahead)) {
-        stream_close(std::move(inner));
-        return nullptr;
-    }
-    auto* stream = new (std::nothrow) DecompressedStream(header, window, lookahead, std::move(inner));
-    if (stream == nullptr) {
-        // The constructor did not run, so `inner` still owns the memory.
-        stream_close(std::move(inner));
-        TM_LOG(kError, "Out of memory while opening the compressed container");
-        return nullptr;
-    }
-    return StreamPtr(stream);
+    if (holds_secrets) content->hold_secrets();
+    if (!decompress(container, header, content.get(), holds_secrets)) return nullptr;
+    return content;
 }
 
 }  // namespace tracemill

@@ -9,6 +9,7 @@
 // bytes of output; the cipher is AES-256-GCM with the first 52 bytes as
 // additional authenticated data. The whole plaintext is decrypted into
 // memory and handed out only after the tag has been checked.
+// This file is the encrypted layer of the container table.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,7 @@
 
 #include "streams/byte_stream.h"
 #include "streams/container_header.h"
+#include "streams/container_layer.h"
 
 namespace tracemill {
 
@@ -32,36 +34,19 @@ inline constexpr size_t kContainerKeySize = 32;
 // count is refused so that one damaged or hostile file cannot stall a run.
 inline constexpr uint32_t kMaxPbkdf2Iterations = 10'000'000;
 
-// The plaintext of one container, held in a memory stream.
-class DecryptedStream final : public ByteStream {
-public:
-    DecryptedStream(const ContainerHeader& header, StreamPtr inner) : header_(header), inner_(std::move(inner)) {}
-
-    int64_t read(void* dst, uint64_t count) override { return stream_read(inner_.get(), dst, count); }
-    int64_t write(const void* src, uint64_t count) override { return stream_write(inner_.get(), src, count); }
-    int64_t tell() override { return stream_tell(inner_.get()); }
-    int64_t seek(int64_t offset, int32_t whence) override { return stream_seek(inner_.get(), offset, whence); }
-    int32_t close() override { return stream_close(std::move(inner_)); }
-
-    // The memory stream holding the content; none once closed.
-    ByteStream* content() const { return inner_.get(); }
-
-    const ContainerHeader& header() const { return header_; }
-
-private:
-    ContainerHeader header_;
-    StreamPtr inner_;
-};
+// The layer entry of encrypted containers (see container_layer.h).
+extern const ContainerLayer kEncryptedLayer;
 
 // PBKDF2-HMAC-SHA-256 with a 32-byte result; false when the library fails.
 // The iteration limit is not applied here.
 bool derive_container_key(std::string_view password, const uint8_t* salt, size_t salt_size, uint32_t iterations,
                           uint8_t key[kContainerKeySize]);
 
-// None unless the header is that of an encrypted container without footer,
-// the iteration count is within the limit, and the tag authenticates the
-// first 52 bytes and the ciphertext under the key derived from `password`.
-// The container is only read and stays the caller's.
+// The plaintext in a memory stream positioned at its end, wiped when it is
+// released; none unless the header is that of an encrypted container without
+// footer, the iteration count is within the limit, and the tag authenticates
+// the first 52 bytes and the ciphertext under the key derived from
+// `password`. The container is only read and stays the caller's.
 StreamPtr open_decrypted_stream(ByteStream* container, const ContainerHeader& header, std::string_view password);
 
 // The work of open_decrypted_stream with the destination chosen by the

@@ -1,7 +1,7 @@
-// Opens an encrypted container: derives the key with PBKDF2-HMAC-SHA-256,
+// The encrypted layer: derives the key with PBKDF2-HMAC-SHA-256,
 // authenticates and decrypts the body with AES-256-GCM into memory, and hands
 // the plaintext out only when the tag matches.
-#include "streams/decrypted_stream.h"
+#include "streams/encrypted_container.h"
 
 #include <mbedtls/cipher.h>
 #include <mbedtls/md.h>
@@ -43,15 +43,8 @@ bool read_fields(ByteStream* container, EncryptedFields& fields) {
            reader.read_bytes(fields.salt, sizeof fields.salt);
 }
 
-// Reads until `n` bytes have arrived or the stream gives no more.
 bool read_exactly(ByteStream* stream, uint8_t* dst, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        const int64_t got = stream_read(stream, dst + done, n - done);
-        if (got <= 0) return false;
-        done += static_cast<size_t>(got);
-    }
-    return true;
+    return stream_read_fully(stream, dst, n) == static_cast<int64_t>(n);
 }
 
 bool store(ByteStream* destination, const uint8_t* bytes, size_t n, uint64_t& stored) {
@@ -172,23 +165,38 @@ bool decrypt_container(ByteStream* container, const ContainerHeader& header, std
 
 StreamPtr open_decrypted_stream(ByteStream* container, const ContainerHeader& header, std::string_view password) {
     if (container == nullptr || !accepts_header(header)) return nullptr;
-    std::unique_ptr<MemoryStream> inner = memory_stream_new();
-    if (!inner) {
+    std::unique_ptr<MemoryStream> content = memory_stream_new();
+    if (!content) {
         TM_LOG(kError, "Out of memory while opening the encrypted container");
         return nullptr;
     }
-    // Unauthenticated plaintext goes down with `inner`; nothing of it is handed out.
-    if (!decrypt_container(container, header, password, inner.get())) {
-        stream_close(std::move(inner));
-        return nullptr;
-    }
-    auto* stream = new (std::nothrow) DecryptedStream(header, std::move(inner));
-    if (stream == nullptr) {
-        stream_close(std::move(inner));
-        TM_LOG(kError, "Out of memory while opening the encrypted container");
-        return nullptr;
-    }
-    return StreamPtr(stream);
+    content->hold_secrets();
+    // Unauthenticated plaintext is wiped with `content`; nothing of it is handed out.
+    if (!decrypt_container(container, header, password, content.get())) return nullptr;
+    return content;
 }
+
+namespace {
+
+LayerOpening open_layer(ByteStream* container, const ContainerHeader& header, const LayerContext& context) {
+    const std::optional<std::string_view> password =
+        context.password_for ? context.password_for(header.device_id) : std::nullopt;
+    if (!password) {
+        TM_LOG(kError, "No password found for device %08X", header.device_id);
+        return {nullptr, true};
+    }
+    return {open_decrypted_stream(container, header, *password)};
+}
+
+}  // namespace
+
+const ContainerLayer kEncryptedLayer = {
+    .container_type = kContainerEncrypted,
+    .name = "encrypted",
+    .open = open_layer,
+    .failure_result = kContainerPasswordFailure,
+    .failure_message = "Could not decrypt file",
+    .yields_secrets = true,
+};
 
 }  // namespace tracemill
