@@ -80,7 +80,6 @@ void BM_OpenCompressedContainer(benchmark::State& state) {
     for (auto _ : state) {
         StreamPtr opened = open_decompressed_stream(source.get(), header);
         if (!opened) state.SkipWithError("decompression failed");
-        stream_close(std::move(opened));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
 }
@@ -98,7 +97,6 @@ void BM_OpenCompressedLog(benchmark::State& state) {
     for (auto _ : state) {
         StreamPtr opened = open_decompressed_stream(source.get(), header);
         if (!opened) state.SkipWithError("decompression failed");
-        stream_close(std::move(opened));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
     state.counters["MB"] = static_cast<double>(content.size()) / 1e6;
@@ -118,7 +116,6 @@ void BM_OpenEncryptedContainer(benchmark::State& state) {
     for (auto _ : state) {
         StreamPtr opened = open_decrypted_stream(source.get(), header, "bench");
         if (!opened) state.SkipWithError("decryption failed");
-        stream_close(std::move(opened));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * content.size()));
 }

@@ -39,7 +39,7 @@ public:
         stream_read(stream_.get(), &first, 1);  // loads the whole file, as the first MDF4 read does
     }
     ~WholeFileFixture() {
-        stream_close(std::move(stream_));
+        stream_.reset();  // before the file goes
         if (!path_.empty()) std::remove(path_.c_str());
     }
     ByteStream* stream() const { return stream_.get(); }

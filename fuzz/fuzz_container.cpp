@@ -23,9 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             stream_seek(content.get(), 0, SEEK_SET);
             while (stream_read(content.get(), chunk, sizeof chunk) > 0) {
             }
-            stream_close(std::move(content));
         }
     }
-    stream_close(std::move(input));
     return 0;
 }

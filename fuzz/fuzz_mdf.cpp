@@ -72,6 +72,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The last byte picks the trace version so both line formats are covered.
         convert(*file, size > 0 && (data[size - 1] & 1) ? kTraceVersion11 : kTraceVersion21);
     }
-    stream_close(std::move(input));
     return 0;
 }
