@@ -1,12 +1,13 @@
 // File streams: open modes, absent operations per mode, the cached position,
-// positions beyond 2 GiB, and the write buffer: what reaches the file, and
-// when a full device is reported.
+// positions beyond 2 GiB, the write buffer: what reaches the file, and when a
+// full device is reported; and streams given up without close.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -219,6 +220,27 @@ TEST(FileWriteStream, FullDeviceFailsTheWriteThatFlushesOrTheClose) {
     const std::vector<uint8_t> big = pattern_bytes(2 * kBuffer);
     EXPECT_LT(stream_write(large.get(), big.data(), big.size()), static_cast<int64_t>(big.size()));
     stream_close(std::move(large));
+}
+
+size_t open_descriptors() {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                             std::filesystem::directory_iterator()));
+}
+
+TEST(FileStream, DestroyingWithoutCloseReleasesAndKeepsWhatWasWritten) {
+    TempFile file;
+    const size_t before = open_descriptors();
+    {
+        StreamPtr out = open_file_stream(file.path(), kFileWrite);
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(stream_write(out.get(), "kept", 4), 4);
+        StreamPtr in = open_buffered_stream(open_file_stream(file.path(), kFileRead), 64);
+        ASSERT_NE(in, nullptr);
+        EXPECT_EQ(open_descriptors(), before + 2);
+    }
+    EXPECT_EQ(open_descriptors(), before) << "both files are closed";
+    std::ifstream written(file.path(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "kept");
 }
 
 }  // namespace
