@@ -48,8 +48,10 @@ int64_t BufferedStream::fill_window(uint64_t at) {
 }
 
 bool BufferedStream::ends_early(uint64_t end) {
-    // Asked only after a short read, which is once per file for a whole-file window.
+    // Asked only after a short read, which is once per file for a whole-file
+    // window; contents() then needs no second look.
     const int64_t size = stream_size(inner_);
+    measured_inner_size_ = size;
     if (size < 0 || static_cast<uint64_t>(size) <= end) return false;
     TM_LOG(kError, "Could not read the data beyond offset %llu of %lld bytes", static_cast<unsigned long long>(end),
            static_cast<long long>(size));
@@ -148,7 +150,7 @@ int64_t BufferedStream::seek_outside_window(uint64_t target) {
 const uint8_t* BufferedStream::contents(uint64_t& size) {
     if (lent_size_ == 0) {
         if (buffer_start_ != 0 || fill_ == 0) return nullptr;
-        const int64_t inner_size = stream_size(inner_);
+        const int64_t inner_size = measured_inner_size_ >= 0 ? measured_inner_size_ : stream_size(inner_);
         if (inner_size <= 0 || static_cast<uint64_t>(inner_size) != fill_) return nullptr;
         lent_size_ = fill_;
     }

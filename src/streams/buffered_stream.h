@@ -71,6 +71,7 @@ private:
     uint64_t offset_in_buffer_ = 0;  // read position inside the buffer
     uint64_t buffer_start_ = 0;      // inner position of the buffer's first byte
     uint64_t lent_size_ = 0;         // size of the inner stream whose bytes were lent; 0 before
+    int64_t measured_inner_size_ = -1;  // taken after the last short fill; -1 before one
 };
 
 }  // namespace tracemill
