@@ -38,6 +38,7 @@ public:
 
     // From now on every byte given back is wiped first; set before writing.
     void hold_secrets() { memory_.hold_secrets(); }
+    bool holds_secrets() const { return memory_.holds_secrets(); }
 
     // The meaningful bytes: [data(), data() + size()).
     const uint8_t* data() const { return memory_.data(); }

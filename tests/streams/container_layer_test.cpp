@@ -1,5 +1,6 @@
-// The table of container layers: which type codes have a layer, and what a
-// layer reports when it cannot open its container.
+// The table of container layers: which type codes have a layer, what a layer
+// reports when it cannot open its container, and which contents are wiped
+// when released (plaintext of encrypted files, also after decompression).
 #include "streams/container_layer.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 
 #include "container_writer.h"
 #include "streams/container_test_support.h"
+#include "streams/memory_stream.h"
 
 namespace tracemill {
 namespace {
@@ -79,6 +81,35 @@ TEST(ContainerLayer, EncryptedLayerWithoutPasswordSaysSoItself) {
         EXPECT_EQ(opening.failure_logged, c.failure_logged) << c.name;
         EXPECT_NE(log.find(c.log), std::string::npos) << c.name << ": " << log;
     }
+}
+
+TEST(ContainerLayer, PlaintextOfEncryptedFilesIsWipedAndPlainContentIsNot) {
+    const std::vector<uint8_t> content = mixed_content(5000, 2);
+    const auto compressed = tools::write_compressed_container(content.data(), content.size(), {});
+    tools::EncryptOptions options;
+    options.password = "pw";
+    options.iterations = 1;
+    const auto encrypted = tools::write_encrypted_container(compressed.data(), compressed.size(), options);
+
+    // Unwraps like the driver does; whether each layer's content holds secrets.
+    auto unwrap = [](const std::vector<uint8_t>& bytes) {
+        std::vector<bool> secrets;
+        StreamPtr stream = stream_over(bytes);
+        LayerContext context;
+        context.password_for = [](uint32_t) { return std::optional<std::string_view>("pw"); };
+        ContainerHeader header;
+        while (read_container_header(stream.get(), header)) {
+            const ContainerLayer* layer = find_container_layer(header.container_type);
+            StreamPtr content = layer ? layer->open(stream.get(), header, context).content : nullptr;
+            if (!content) break;
+            stream = std::move(content);
+            context.holds_secrets = context.holds_secrets || layer->yields_secrets;
+            secrets.push_back(dynamic_cast<MemoryStream&>(*stream).holds_secrets());
+        }
+        return secrets;
+    };
+    EXPECT_EQ(unwrap(compressed), std::vector<bool>{false}) << "plain files pay nothing";
+    EXPECT_EQ(unwrap(encrypted), (std::vector<bool>{true, true}));
 }
 
 }  // namespace
