@@ -63,6 +63,7 @@ bool drain_chunks(ByteStream* source, ByteStream* destination, uint8_t* chunk) {
     }
 }
 
+// The chunk passes plaintext when the container is decrypted content: wiped then.
 bool drain(ByteStream* source, ByteStream* destination, bool holds_secrets) {
     uint8_t chunk[kDrainChunk];
     const bool drained = drain_chunks(source, destination, chunk);
