@@ -9,6 +9,8 @@ JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 DESTDIR ?=
 destdir = $(if $(DESTDIR),$(abspath $(DESTDIR)))
+# Quiet "Entering directory" lines, also from the make that cmake --build runs.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: deps configure build demo test installables install uninstall package test-package test-sanitize bench fuzz memcheck clean
 
@@ -38,7 +40,7 @@ installables: configure
 # after `make installables` builds nothing as root that is not out of date.
 # CMake's manifest leaves DESTDIR out; installed-files.txt keeps the full paths for uninstall.
 install:
-	@[ -f $(BUILD)/CMakeCache.txt ] || $(MAKE) --no-print-directory configure
+	@[ -f $(BUILD)/CMakeCache.txt ] || $(MAKE) configure
 	@cmake --build $(BUILD) -j $(JOBS) --target tracemill tracemill_man tracemill_changelog
 	@DESTDIR="$(destdir)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 	@sed 's|^|$(destdir)|' $(BUILD)/install_manifest.txt >$(BUILD)/installed-files.txt
