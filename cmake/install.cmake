@@ -31,7 +31,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/doc/tracemill.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME tracemill COMPONENT tracemill)
 
-# Removes what the last install wrote, as listed in its manifest.
+# Removes what the last `cmake --install` wrote, as its manifest lists it (give the same DESTDIR).
 add_custom_target(uninstall
   COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt
           -P ${CMAKE_SOURCE_DIR}/cmake/uninstall.cmake
