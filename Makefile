@@ -5,24 +5,59 @@ BUILD_BENCH ?= build-bench
 BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
+# make install PREFIX=/usr DESTDIR=stage: installs under stage/usr (DESTDIR made absolute).
+PREFIX ?= /usr/local
+DESTDIR ?=
+destdir = $(if $(DESTDIR),$(abspath $(DESTDIR)))
+# Quiet "Entering directory" lines, also from the make that cmake --build runs.
+MAKEFLAGS += --no-print-directory
 
-.PHONY: deps build demo test test-sanitize bench fuzz memcheck clean
+.PHONY: deps configure build demo test installables install uninstall package test-package test-sanitize bench fuzz memcheck clean
 
 deps:
 	@./scripts/install-deps
 
-$(BUILD)/Makefile: deps
+configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACEMILL_BENCH=OFF >/dev/null
 
-build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACEMILL_BENCH=OFF >/dev/null
+# Everything: the converter, the synthetic log tools and every test.
+build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only the converter (the examples are in the repository).
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tracemill
 	@./scripts/demo $(BUILD)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The converter and the documents it installs with.
+installables: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tracemill tracemill_man tracemill_changelog
+
+# Configures only a build folder that is not configured yet, so that `sudo make install`
+# after `make installables` builds nothing as root that is not out of date.
+# CMake's manifest leaves DESTDIR out; installed-files.txt keeps the full paths for uninstall.
+install:
+	@[ -f $(BUILD)/CMakeCache.txt ] || $(MAKE) configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tracemill tracemill_man tracemill_changelog
+	@DESTDIR="$(destdir)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@sed 's|^|$(destdir)|' $(BUILD)/install_manifest.txt >$(BUILD)/installed-files.txt
+
+# Removes what the last `make install` installed.
+uninstall:
+	@env -u DESTDIR cmake -DMANIFEST=$(BUILD)/installed-files.txt -P cmake/uninstall.cmake
+
+# $(BUILD)/tracemill_<version>_<arch>.deb
+package: installables
+	@./scripts/install-deps --package
+	@cd $(BUILD) && cpack
+
+# Builds the package into a temporary folder, runs lintian on it and the unpacked binary on the examples.
+test-package: installables
+	@./scripts/install-deps --package
+	@cd $(BUILD) && ctest --output-on-failure -C Package -L package
 
 test-sanitize: deps
 	@cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=Debug -DTRACEMILL_SANITIZE=ON -DTRACEMILL_WERROR=ON -DTRACEMILL_BENCH=OFF >/dev/null

@@ -131,7 +131,8 @@ TEST_F(CliTest, VersionText) {
     const std::regex version(
         "Version: \\d\\d\\.\\d\\d\\.\\d\\d\\.([0-9a-f]{8}|unknown)\n"
         "Build date: [A-Z][a-z][a-z] [ 1-3]\\d \\d{4} \\d\\d:\\d\\d:\\d\\d\n"
-        "GIT SHA: ([0-9a-f]{40}|unknown)\n");
+        "GIT SHA: ([0-9a-f]{40}|unknown)\n"
+        "Release: \\d+\\.\\d+\\.\\d+, commit ([0-9a-f]{8}|unknown)(-dirty)?\n");
     for (const char* flag : {"-v", "--version"}) {
         const Outcome outcome = run({flag, "--bogus"});
         EXPECT_EQ(outcome.status, 0);
