@@ -50,11 +50,9 @@ std::string temporary_name(std::string_view name, unsigned attempt) {
 
 class LocalStagedFile final : public StagedFile {
 public:
-    LocalStagedFile(int folder_fd, int fd, std::string temporary, std::string name, std::string path)
+    LocalStagedFile(int folder_fd, int fd, int slot, std::string temporary, std::string name, std::string path)
         : folder_fd_(folder_fd), fd_(fd), temporary_(std::move(temporary)), name_(std::move(name)),
-          path_(std::move(path)) {
-        slot_ = remember_temporary(folder_fd_, temporary_.c_str());
-    }
+          path_(std::move(path)), slot_(slot) {}
     ~LocalStagedFile() override {
         if (fd_ >= 0 || !published_) discard();
         close(folder_fd_);
@@ -118,7 +116,7 @@ private:
     std::string temporary_;
     std::string name_;
     std::string path_;  // relative to the root, for messages
-    int slot_ = -1;
+    int slot_;                // in the interrupt registry, -1 when not there
     bool published_ = false;  // renamed into place, or removed: the temporary is gone
 };
 
@@ -133,10 +131,10 @@ int LocalOutputTree::root_fd() {
     return root_fd_;
 }
 
-int LocalOutputTree::open_folder(std::string_view folder, bool create) {
+int LocalOutputTree::open_folder(std::string_view folder, bool create, bool report) {
     const int root = root_fd();
     if (root < 0) {
-        log_os_error("Could not open output folder", root_, errno);
+        if (report) log_os_error("Could not open output folder", root_, errno);
         return -1;
     }
     int fd = dup(root);
@@ -151,18 +149,22 @@ int LocalOutputTree::open_folder(std::string_view folder, bool create) {
         start = end + 1;
         if (part.empty() || part == ".") continue;
         if (part == "..") {
-            TM_LOG(kError, "Output folder %s leaves the output tree", escape_file_name(so_far).c_str());
+            if (report) TM_LOG(kError, "Output folder %s leaves the output tree", escape_file_name(so_far).c_str());
             close(fd);
             return -1;
         }
         int next = openat(fd, part.c_str(), kFolderFlags);
         if (next < 0 && errno == ENOENT && create) {
             if (mkdirat(fd, part.c_str(), 0777) != 0 && errno != EEXIST) {
-                log_os_error("Could not create output folder", so_far, errno);
+                if (report) log_os_error("Could not create output folder", so_far, errno);
                 close(fd);
                 return -1;
             }
             next = openat(fd, part.c_str(), kFolderFlags);
+        }
+        if (next < 0 && !report) {
+            close(fd);
+            return -1;
         }
         if (next < 0) {
             if (errno == ELOOP || errno == ENOTDIR) {
@@ -184,7 +186,8 @@ bool LocalOutputTree::make_dir(std::string_view relative) {
     const std::string_view parent = slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
     const std::string name(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
     if (name.empty() || name == "." || name == "..") return false;
-    const int fd = open_folder(parent, false);
+    // Quiet: the file that needs the folder reports what stands in its way.
+    const int fd = open_folder(parent, false, false);
     if (fd < 0) return false;
     const bool made = mkdirat(fd, name.c_str(), 0777) == 0;
     close(fd);
@@ -197,7 +200,7 @@ std::unique_ptr<StagedFile> LocalOutputTree::create_staged(std::string_view rela
     const std::string name(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
     const std::string path(relative);
     if (name.empty() || name == "." || name == "..") return nullptr;
-    const int folder_fd = open_folder(folder, true);
+    const int folder_fd = open_folder(folder, true, true);
     if (folder_fd < 0) return nullptr;
 
     // Only a regular file is ever replaced: a link or a folder at the name stays as it is.
@@ -209,17 +212,21 @@ std::unique_ptr<StagedFile> LocalOutputTree::create_staged(std::string_view rela
     }
     for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         std::string temporary = temporary_name(name, attempt);
+        // Remembered before it exists, so no interrupt can fall between creation and registration.
+        const int slot = remember_temporary(folder_fd, temporary.c_str());
         const int fd = openat(folder_fd, temporary.c_str(), kTemporaryFlags, static_cast<mode_t>(mode));
         if (fd >= 0) {
             auto staged = std::unique_ptr<StagedFile>(
-                new (std::nothrow) LocalStagedFile(folder_fd, fd, temporary, name, path));
+                new (std::nothrow) LocalStagedFile(folder_fd, fd, slot, temporary, name, path));
             if (!staged) {
                 unlinkat(folder_fd, temporary.c_str(), 0);
+                forget_temporary(slot);
                 close(fd);
                 close(folder_fd);
             }
             return staged;
         }
+        forget_temporary(slot);
         if (errno != EEXIST) {
             log_os_error("Could not create a temporary file for", path, errno);
             break;

@@ -18,8 +18,8 @@ public:
     LocalOutputTree(const LocalOutputTree&) = delete;
     LocalOutputTree& operator=(const LocalOutputTree&) = delete;
 
-    // Creates the folder `relative`; false when it exists, a part before it
-    // is missing or a link, or mkdir fails.
+    // Creates the folder `relative`; false (not logged) when it exists, a part
+    // before it is missing or a link, or mkdir fails.
     bool make_dir(std::string_view relative);
     // See FileSystemRoot::create_staged.
     std::unique_ptr<StagedFile> create_staged(std::string_view relative, uint32_t mode);
@@ -28,9 +28,9 @@ private:
     // The root folder, opened once (the user named it, so a link to it is followed).
     int root_fd();
     // Enters every part of `folder` below the root with O_NOFOLLOW, creating
-    // missing parts when `create`; -1 (after logging) when a part is a link,
-    // not a folder, or cannot be entered or made.
-    int open_folder(std::string_view folder, bool create);
+    // missing parts when `create`; -1 (logged when `report`) when a part is a
+    // link, not a folder, or cannot be entered or made.
+    int open_folder(std::string_view folder, bool create, bool report);
 
     std::string root_;
     int root_fd_ = -1;
