@@ -177,7 +177,9 @@ int run(int argc, char** argv, OutputFormat& format) {
     auto context = std::make_unique<RunContext>();
     if (!parse_command_line(*context, format, argc, argv, exit_status)) return exit_status;
 
-    std::unique_ptr<OutputSink> sink = format.new_sink(*context->output_fs(), context->options);
+    // Syncing every output costs several times the conversion of a small
+    // file; it is needed only before an input is deleted.
+    std::unique_ptr<OutputSink> sink = format.new_sink(*context->output_fs(), context->options.delete_converted);
     if (!sink) {
         TM_LOG(kFatal, "Could not create the trace writer");
         return kSetupFailed;

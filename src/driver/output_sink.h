@@ -12,7 +12,6 @@
 namespace tracemill {
 
 class FileSystemRoot;
-struct RunOptions;
 
 struct FileInfo {
     std::string input_path;   // relative to the input root
@@ -60,7 +59,8 @@ public:
     // Appends the format's argtable rows (released with the table); false when one could not be made.
     virtual bool add_options(std::vector<void*>& table) = 0;
     // The run's sink writing under `output_root`; none when it cannot be made.
-    virtual std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, const RunOptions& options) = 0;
+    // `durable`: every published file and its folder are synced to disk.
+    virtual std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, bool durable) = 0;
 };
 
 }  // namespace tracemill

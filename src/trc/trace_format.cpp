@@ -5,7 +5,6 @@
 #include <new>
 
 #include "driver/option_kinds.h"
-#include "driver/run_options.h"
 #include "trc/trc_writer.h"
 
 namespace tracemill {
@@ -57,8 +56,8 @@ bool TraceFormat::add_options(std::vector<void*>& table) {
     return true;
 }
 
-std::unique_ptr<OutputSink> TraceFormat::new_sink(FileSystemRoot& output_root, const RunOptions& options) {
-    return trc_writer_new(&output_root, version_, options.delete_converted);
+std::unique_ptr<OutputSink> TraceFormat::new_sink(FileSystemRoot& output_root, bool durable) {
+    return trc_writer_new(&output_root, version_, durable);
 }
 
 }  // namespace tracemill

@@ -18,8 +18,7 @@ class TraceFormat final : public OutputFormat {
 public:
     // The -f row; its check stores the chosen version (2 without a value) and rejects any other value.
     bool add_options(std::vector<void*>& table) override;
-    // Under -d every trace is synced before its input may go.
-    std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, const RunOptions& options) override;
+    std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, bool durable) override;
     uint32_t version() const { return version_; }
 
 private:
