@@ -35,15 +35,14 @@ void log_os_error(const char* what, const std::string& path, int error) {
 }
 
 // ".<name>.<pid>-<n>.tmp": hidden, not a log file name, within NAME_MAX.
-std::string temporary_name(std::string_view name, unsigned attempt) {
-    static unsigned counter = 0;
+std::string temporary_name(std::string_view name, unsigned number) {
     constexpr size_t kRoomForSuffix = 40;
     std::string temporary = ".";
     temporary.append(name.substr(0, NAME_MAX - kRoomForSuffix));
     temporary += '.';
     temporary += std::to_string(static_cast<long>(getpid()));
     temporary += '-';
-    temporary += std::to_string(++counter + attempt);
+    temporary += std::to_string(number);
     temporary += ".tmp";
     return temporary;
 }
@@ -54,7 +53,7 @@ public:
         : folder_fd_(folder_fd), fd_(fd), temporary_(std::move(temporary)), name_(std::move(name)),
           path_(std::move(path)), slot_(slot) {}
     ~LocalStagedFile() override {
-        if (fd_ >= 0 || !published_) discard();
+        discard();
         close(folder_fd_);
     }
 
@@ -211,7 +210,7 @@ std::unique_ptr<StagedFile> LocalOutputTree::create_staged(std::string_view rela
         return nullptr;
     }
     for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        std::string temporary = temporary_name(name, attempt);
+        std::string temporary = temporary_name(name, ++temporaries_made_);
         // Remembered before it exists, so no interrupt can fall between creation and registration.
         const int slot = remember_temporary(folder_fd, temporary.c_str());
         const int fd = openat(folder_fd, temporary.c_str(), kTemporaryFlags, static_cast<mode_t>(mode));

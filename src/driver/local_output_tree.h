@@ -34,6 +34,7 @@ private:
 
     std::string root_;
     int root_fd_ = -1;
+    unsigned temporaries_made_ = 0;  // numbers the temporary names of this run
 };
 
 }  // namespace tracemill
