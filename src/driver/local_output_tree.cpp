@@ -87,7 +87,7 @@ public:
             discard();
             return false;
         }
-        published_ = true;
+        finished_ = true;
         forget_temporary(slot_);
         slot_ = -1;
         // The rename is lasting only once the folder is on disk too.
@@ -101,8 +101,8 @@ public:
     bool discard() override {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
-        if (published_) return true;
-        published_ = true;  // nothing left to remove, whatever happens below
+        if (finished_) return true;
+        finished_ = true;  // nothing left to remove, whatever happens below
         const bool removed = unlinkat(folder_fd_, temporary_.c_str(), 0) == 0 || errno == ENOENT;
         forget_temporary(slot_);
         slot_ = -1;
@@ -116,7 +116,7 @@ private:
     std::string name_;
     std::string path_;  // relative to the root, for messages
     int slot_;                // in the interrupt registry, -1 when not there
-    bool published_ = false;  // renamed into place, or removed: the temporary is gone
+    bool finished_ = false;   // renamed into place, or removed: the temporary is gone
 };
 
 }  // namespace
@@ -154,7 +154,10 @@ int LocalOutputTree::open_folder(std::string_view folder, bool create, bool repo
         }
         int next = openat(fd, part.c_str(), kFolderFlags);
         if (next < 0 && errno == ENOENT && create) {
-            if (mkdirat(fd, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            if (mkdirat(fd, part.c_str(), 0777) == 0) {
+                // A synced file is only lasting if the folders leading to it are.
+                fsync(fd);
+            } else if (errno != EEXIST) {
                 if (report) log_os_error("Could not create output folder", so_far, errno);
                 close(fd);
                 return -1;
@@ -189,6 +192,8 @@ bool LocalOutputTree::make_dir(std::string_view relative) {
     const int fd = open_folder(parent, false, false);
     if (fd < 0) return false;
     const bool made = mkdirat(fd, name.c_str(), 0777) == 0;
+    // New folders are synced into their parent once, so that traces synced into them last.
+    if (made) fsync(fd);
     close(fd);
     return made;
 }
