@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mdf/bus_record.h"
+#include "text/number_fields.h"
 #include "trc/trc_line_format.h"
 
 namespace tracemill {

@@ -23,19 +23,21 @@ namespace {
 class DiscardingRoot final : public FileSystemRoot {
 public:
     DiscardingRoot() : FileSystemRoot("memory") {}
-    StreamPtr open(std::string_view, int32_t) override { return StreamPtr(new Sink(written)); }
-    bool remove(std::string_view) override { return true; }
+    std::unique_ptr<StagedFile> create_staged(std::string_view, uint32_t) override {
+        return std::make_unique<Sink>(written);
+    }
     uint64_t written = 0;
 
 private:
-    class Sink final : public ByteStream {
+    class Sink final : public StagedFile {
     public:
         explicit Sink(uint64_t& written) : written_(written) {}
         int64_t write(const void*, uint64_t count) override {
             written_ += count;
             return static_cast<int64_t>(count);
         }
-        int32_t close() override { return 0; }
+        bool commit(bool) override { return true; }
+        bool discard() override { return true; }
 
     private:
         uint64_t& written_;
@@ -48,7 +50,7 @@ void convert(MdfFile& file, uint32_t trace_version) {
     info.output_stem = "fuzz";
     if (!read_file_info(file, info)) return;
     DiscardingRoot root;
-    auto sink = trc_writer_new(&root, trace_version);
+    auto sink = trc_writer_new(&root, trace_version, false);
     if (!sink || !sink->new_file(info, false)) return;
     if (RecordIteratorPtr records = begin_records(file)) {
         for (const BusRecord* record = current(*records); record; record = current(*records)) {

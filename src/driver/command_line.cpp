@@ -1,5 +1,5 @@
-// The entry point: option table, help and version text, command-line errors,
-// and the run from the first input to the last.
+// The run: option table, help and version text, command-line errors, and the
+// conversion from the first input to the last through the output format's sink.
 #include "driver/command_line.h"
 
 #include <argtable2.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/conversion_context.h"
+#include "driver/output_sink.h"
 #include "driver/input_walk.h"
 #include "common/log.h"
 #include "driver/option_kinds.h"
@@ -18,8 +19,6 @@
 #include "driver/paths.h"
 #include "driver/run_context.h"
 #include "driver/version.h"
-#include "trc/trace_format_option.h"
-#include "trc/trc_writer.h"
 
 namespace tracemill {
 
@@ -108,7 +107,7 @@ bool open_roots(RunContext& context, int& exit_status) {
 
 }  // namespace
 
-bool parse_command_line(RunContext& context, int argc, char** argv, int& exit_status) {
+bool parse_command_line(RunContext& context, OutputFormat& format, int argc, char** argv, int& exit_status) {
     OptionTable table;
     Rows rows{};
     table.add(rows.help = arg_lit0(nullptr, "help", "display this help and exit"));
@@ -123,7 +122,7 @@ bool parse_command_line(RunContext& context, int argc, char** argv, int& exit_st
     table.add(path_list_option("p", "password-file", nullptr, 0, 1,
                                "where to find device passwords for encrypted files, defaults to \"passwords.json\"",
                                &context.password_files));
-    if (!context.hooks->add_options(context, table.entries)) {
+    if (!format.add_options(table.entries)) {
         exit_status = kSetupFailed;
         return false;
     }
@@ -168,19 +167,19 @@ bool parse_command_line(RunContext& context, int argc, char** argv, int& exit_st
     if (!load_password_store(context, exit_status)) return false;
     TM_LOG(kInfo, "%ld password(s) loaded", static_cast<long>(options.passwords.size()));
     if (!find_input_root(context, exit_status)) return false;
-    if (!open_roots(context, exit_status)) return false;
-    return context.hooks->after_parse(context);
+    return open_roots(context, exit_status);
 }
 
 namespace {
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, OutputFormat& format) {
     int exit_status = 0;
-    std::unique_ptr<RunContext> context = trace_writer_run_context_new();
-    if (!context) return kSetupFailed;
-    if (!parse_command_line(*context, argc, argv, exit_status)) return exit_status;
+    auto context = std::make_unique<RunContext>();
+    if (!parse_command_line(*context, format, argc, argv, exit_status)) return exit_status;
 
-    std::unique_ptr<OutputSink> sink = trc_writer_new(context->output_fs(), context->trace_version);
+    // Syncing every output costs several times the conversion of a small
+    // file; it is needed only before an input is deleted.
+    std::unique_ptr<OutputSink> sink = format.new_sink(*context->output_fs(), context->options.delete_converted);
     if (!sink) {
         TM_LOG(kFatal, "Could not create the trace writer");
         return kSetupFailed;
@@ -196,9 +195,9 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int run_tracemill(int argc, char** argv) {
+int run_tracemill(int argc, char** argv, OutputFormat& format) {
     try {
-        return run(argc, argv);
+        return run(argc, argv, format);
     } catch (const std::bad_alloc&) {
         TM_LOG(kFatal, "Out of memory");
         return kSetupFailed;

@@ -61,11 +61,13 @@ int open_container_layer(StreamPtr& stream, const ContainerHeader& header, Layer
 }
 
 // Peels layers until the stream is no container; layers nest in any order.
-int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords) {
+// `encrypted` is set when any layer was decrypted.
+int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords, bool& encrypted) {
     LayerContext context;
     context.password_for = [&passwords](uint32_t device_id) { return find_password(passwords, device_id); };
     ContainerHeader header;
     for (int layers = 0; read_container_header(stream.get(), header); ++layers) {
+        encrypted = encrypted || header.container_type == kContainerEncrypted;
         if (layers == kMaxContainerLayers) {
             TM_LOG(kError, "Too many container layers");
             return kOtherFailure;
@@ -119,7 +121,8 @@ int convert_file(ConversionContext& context, std::string_view input_path, std::s
         return kOtherFailure;
     }
     if (!add_read_buffer(stream, context.options->buffer_size)) return kOtherFailure;
-    if (int result = unwrap_containers(stream, context.options->passwords); result != kConverted) return result;
+    if (int result = unwrap_containers(stream, context.options->passwords, info.encrypted); result != kConverted)
+        return result;
 
     MdfFilePtr file = open_mdf(stream.get());
     if (!file) {

@@ -26,6 +26,30 @@ struct PathInfo {
 inline constexpr int32_t OPEN_READ = 1;
 inline constexpr int32_t OPEN_WRITE = 2;
 
+// ---- Write side: output files published whole ----
+
+// Permissions asked for new output files (the umask still applies): traces of
+// encrypted inputs hold decrypted data and are readable by their owner only.
+inline constexpr uint32_t kSharedFileMode = 0666;
+inline constexpr uint32_t kPrivateFileMode = 0600;
+
+// A file written under a temporary name in its final folder. It appears under
+// its final name only through commit, in one rename, so no reader ever sees
+// it half-written; destroying it uncommitted removes the temporary file.
+class StagedFile {
+public:
+    virtual ~StagedFile() = default;
+    // Bytes accepted, negative on error (errno tells why).
+    virtual int64_t write(const void* src, uint64_t count) = 0;
+    // Syncs the file when `durable`, renames it onto the final name (replacing
+    // the directory entry, never writing through it) and then syncs the
+    // folder when `durable`. On failure nothing is left under the temporary
+    // name and the final name is as it was; the caller logs.
+    virtual bool commit(bool durable) = 0;
+    // Removes the temporary file; false when it could not be removed.
+    virtual bool discard() = 0;
+};
+
 // The base answers every operation with failure; the local kind overrides them.
 class FileSystemRoot {
 public:
@@ -39,9 +63,19 @@ public:
     virtual std::optional<PathInfo> stat(std::string_view /*relative*/) { return std::nullopt; }
     // Names of the files and folders inside, in ascending byte order.
     virtual std::vector<std::string> list(std::string_view /*relative*/) { return {}; }
+    // Creates the last folder of `relative`; the folders before it must exist
+    // and none of them may be a symbolic link.
     virtual bool make_dir(std::string_view /*relative*/) { return false; }
     virtual bool remove(std::string_view /*relative*/) { return false; }
     virtual StreamPtr open(std::string_view /*relative*/, int32_t /*flags*/) { return nullptr; }
+
+    // Write side. A new staged file for `relative`, its folders created as
+    // needed; none (after logging why) when a folder on the way or the final
+    // name is a symbolic link, a final name is taken by anything but a
+    // regular file, or the file cannot be created. `mode` as for open(2).
+    virtual std::unique_ptr<StagedFile> create_staged(std::string_view /*relative*/, uint32_t /*mode*/) {
+        return nullptr;
+    }
 
 private:
     std::string root_;

@@ -1,4 +1,5 @@
-// Rooted access to the local disk: stat, list in byte order, make_dir, remove, open.
+// Rooted access to the local disk: stat, list in byte order, remove, open;
+// folders and output files through the local output tree.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <algorithm>
 
 #include "driver/file_system_root.h"
+#include "driver/local_output_tree.h"
 #include "driver/paths.h"
 
 namespace tracemill {
@@ -21,7 +23,7 @@ namespace {
 
 class LocalFileSystemRoot final : public FileSystemRoot {
 public:
-    using FileSystemRoot::FileSystemRoot;
+    explicit LocalFileSystemRoot(const std::string& root) : FileSystemRoot(root), output_tree_(root) {}
 
     std::optional<PathInfo> stat(std::string_view relative) override { return stat_local_path(full_path(relative)); }
 
@@ -45,8 +47,6 @@ public:
         return names;
     }
 
-    bool make_dir(std::string_view relative) override { return ::mkdir(full_path(relative).c_str(), 0777) == 0; }
-
     bool remove(std::string_view relative) override { return ::unlink(full_path(relative).c_str()) == 0; }
 
     StreamPtr open(std::string_view relative, int32_t flags) override {
@@ -55,6 +55,15 @@ public:
         if (read == write) return nullptr;
         return open_file_stream(full_path(relative), read ? kFileRead : kFileWrite);
     }
+
+    // ---- Write side: folders and staged output files, by descriptor ----
+    bool make_dir(std::string_view relative) override { return output_tree_.make_dir(relative); }
+    std::unique_ptr<StagedFile> create_staged(std::string_view relative, uint32_t mode) override {
+        return output_tree_.create_staged(relative, mode);
+    }
+
+private:
+    LocalOutputTree output_tree_;
 };
 
 }  // namespace

@@ -1,12 +1,17 @@
-// The per-file identity handed to the output writer, and the writer's interface.
+// The per-file identity handed to the output writer, the writer's interface,
+// and the table through which an output format joins a run.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "mdf/bus_record.h"
 
 namespace tracemill {
+
+class FileSystemRoot;
 
 struct FileInfo {
     std::string input_path;   // relative to the input root
@@ -15,6 +20,24 @@ struct FileInfo {
     double start_time = 0;    // recording start, seconds since 1970
     uint32_t session = 0;
     uint32_t split = 0;
+    bool encrypted = false;   // decrypted on the way in: the output is private to its owner
+};
+
+// Records of one file that the output format has no notation for, by kind.
+struct PassedOverRecords {
+    uint64_t lin_frames = 0;
+    uint64_t lin_errors = 0;        // checksum, receive, transmission and sync errors
+    uint64_t can_error_frames = 0;
+    uint64_t can_fd_frames = 0;     // only formats without CAN FD pass these over
+    uint64_t total() const { return lin_frames + lin_errors + can_error_frames + can_fd_frames; }
+};
+
+// What the last end_file left behind.
+struct FileOutcome {
+    PassedOverRecords passed_over;
+    // The output is on disk to stay (file and folder synced after the rename),
+    // or there was nothing to write. False after any failure.
+    bool durable = false;
 };
 
 // A sink that has not been given real operations fails every call.
@@ -24,6 +47,20 @@ public:
     virtual bool record(const BusRecord& /*record*/) { return false; }
     virtual bool new_file(const FileInfo& /*info*/, bool /*continuation*/) { return false; }
     virtual bool end_file(const FileInfo& /*info*/) { return false; }
+    // Valid after end_file until the next new_file.
+    virtual FileOutcome outcome() const { return {}; }
+};
+
+// An output format as the command line sees it: option rows of its own, and
+// the sink it builds from them once the command line is accepted.
+class OutputFormat {
+public:
+    virtual ~OutputFormat() = default;
+    // Appends the format's argtable rows (released with the table); false when one could not be made.
+    virtual bool add_options(std::vector<void*>& table) = 0;
+    // The run's sink writing under `output_root`; none when it cannot be made.
+    // `durable`: every published file and its folder are synced to disk.
+    virtual std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, bool durable) = 0;
 };
 
 }  // namespace tracemill

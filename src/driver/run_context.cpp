@@ -1,14 +1,10 @@
-// Creation and release of the run context.
+// Release of the run context.
 #include "driver/run_context.h"
 
 namespace tracemill {
 
-RunContext::RunContext(std::unique_ptr<RunHooks> run_hooks)
-    : hooks(run_hooks ? std::move(run_hooks) : std::make_unique<RunHooks>()) {}
-
-// The writer's hook sees the context whole; the roots go last, output before input.
+// The roots go last, output before input.
 RunContext::~RunContext() {
-    hooks->on_free(*this);
     options.passwords.clear();
     inputs.clear();
     password_files.clear();

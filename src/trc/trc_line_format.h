@@ -1,8 +1,7 @@
 // Text of trace files: the header and the two frame line formats (1.1, 2.1).
 //
 // Frame lines are on the per-record path, so they are assembled by hand from
-// fixed-width fields instead of printf; each field helper produces exactly the
-// bytes of the printf conversion named next to it.
+// the fixed-width columns of text/number_columns.h instead of printf.
 #pragma once
 
 #include <cstddef>
@@ -20,17 +19,6 @@ inline constexpr uint32_t kTraceVersion21 = 2;
 // offsets of any magnitude (a double prints with up to 309 integral digits),
 // and for the fixed-size stores past the line's end that its fields use.
 constexpr size_t trc_line_capacity(size_t data_size) { return 480 + 3 * data_size; }
-
-// The field writers write exactly the bytes of their field and return its end.
-
-// "%*d": `value` right-aligned in `width` characters.
-char* put_decimal(char* out, int32_t value, int width);
-// "%0*X": upper-case hexadecimal, zero-padded to `digits`, longer values in full.
-char* put_hex(char* out, uint32_t value, int digits);
-// "%*.*f": `value` with `precision` decimals right-aligned in `width` characters.
-char* put_fixed(char* out, double value, int precision, int width);
-// Data bytes as upper-case hexadecimal pairs separated by single spaces.
-char* put_data_bytes(char* out, const uint8_t* bytes, size_t count);
 
 // Frame lines, final "\n" included. `out` must hold trc_line_capacity(data
 // size) bytes; the result is the line's length. `number` is the message number

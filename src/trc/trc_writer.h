@@ -1,4 +1,4 @@
-// The trace file writer: the program's output sink.
+// The trace file writer: an output sink writing one trace file per input.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,9 @@ namespace tracemill {
 
 // version 1 = TRC 1.1, 2 = TRC 2.1 (kTraceVersion11, kTraceVersion21); none for
 // any other version or without a root. The trace file of an input is its
-// output stem + "_CAN.trc" under `output_root`; it is removed at end_file
-// when no frame line was written into it.
-std::unique_ptr<OutputSink> trc_writer_new(FileSystemRoot* output_root, uint32_t trace_version);
+// output stem + "_CAN.trc" under `output_root`; it is published only when a
+// frame line was written into it. `durable`: each trace and its folder are
+// synced when published.
+std::unique_ptr<OutputSink> trc_writer_new(FileSystemRoot* output_root, uint32_t trace_version, bool durable);
 
 }  // namespace tracemill

@@ -9,7 +9,7 @@
 #include "common/log.h"
 #include "driver/run_context.h"
 #include "driver_test_support.h"
-#include "trc/trace_format_option.h"
+#include "trc/trace_format.h"
 
 namespace tracemill {
 namespace {
@@ -17,13 +17,14 @@ namespace {
 using driver_test::StderrCapture;
 using driver_test::TempFolder;
 
-// Runs parse_command_line on "tracemill" followed by `args`.
-bool parse(RunContext& context, std::vector<std::string> args, int& status) {
+// Runs parse_command_line on "tracemill" followed by `args`, with the trace format's rows.
+bool parse(RunContext& context, std::vector<std::string> args, int& status, TraceFormat* format = nullptr) {
+    TraceFormat own;
     args.insert(args.begin(), "tracemill");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    return parse_command_line(context, static_cast<int>(args.size()), argv.data(), status);
+    return parse_command_line(context, format ? *format : own, static_cast<int>(args.size()), argv.data(), status);
 }
 
 class ParseCommandLine : public ::testing::Test {
@@ -62,24 +63,25 @@ TEST_F(ParseCommandLine, OptionsFillTheRunOptions) {
         {{"--verbosity=5"}, false, false, false, -1, 2, kVerbose},
     };
     for (const Case& c : cases) {
-        auto context = trace_writer_run_context_new();
+        auto context = std::make_unique<RunContext>();
+        TraceFormat format;
         std::vector<std::string> args = c.flags;
         args.push_back(input);
         int status = 0;
         StderrCapture quiet;
-        ASSERT_TRUE(parse(*context, args, status)) << args[0];
+        ASSERT_TRUE(parse(*context, args, status, &format)) << args[0];
         EXPECT_EQ(status, 0);
         EXPECT_EQ(context->options.delete_converted, c.delete_converted) << args[0];
         EXPECT_EQ(context->options.no_append_root, c.no_append_root) << args[0];
         EXPECT_EQ(context->options.non_interactive, c.non_interactive) << args[0];
         EXPECT_EQ(context->options.buffer_size, c.buffer_size) << args[0];
-        EXPECT_EQ(context->trace_version, c.trace_version) << args[0];
+        EXPECT_EQ(format.version(), c.trace_version) << args[0];
         EXPECT_EQ(log_threshold, c.threshold) << args[0];
     }
 }
 
 TEST_F(ParseCommandLine, InputsBecomeRelativeToTheirRoot) {
-    auto context = trace_writer_run_context_new();
+    auto context = std::make_unique<RunContext>();
     int status = 0;
     StderrCapture quiet;
     ASSERT_TRUE(parse(*context, {input, temp.str() + "/logs/run1"}, status));
@@ -91,7 +93,7 @@ TEST_F(ParseCommandLine, InputsBecomeRelativeToTheirRoot) {
 
 TEST_F(ParseCommandLine, OutputDirectoryIsASeparateRoot) {
     TempFolder output;
-    auto context = trace_writer_run_context_new();
+    auto context = std::make_unique<RunContext>();
     int status = 0;
     StderrCapture quiet;
     ASSERT_TRUE(parse(*context, {"-O", output.str(), input}, status));

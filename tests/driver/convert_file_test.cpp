@@ -416,17 +416,16 @@ TEST_F(ConvertFileTest, DeletionAfterSuccessOnlyAndItsFailureIsNoConversionFailu
 
 TEST_F(ConvertFileTest, TraceWriterWhoseOutputCannotBeOpened) {
     testing::MemoryOutputRoot output;
-    output.fail_open = true;
-    auto writer = trc_writer_new(&output, 2);
+    output.fail_create = true;
+    auto writer = trc_writer_new(&output, 2, false);
     context.sink = writer.get();
     write_file(dir / "w.mf4", log_bytes(logger("0000ABCD", 1, 1)));
     EXPECT_EQ(convert("w.mf4", "sub/w"), 8);
     EXPECT_TRUE(logged("Could not open output file for CAN: sub/w_CAN.trc")) << log;
-    EXPECT_TRUE(logged("Error on new file"));
-    EXPECT_TRUE(output.removed.empty());
+    EXPECT_TRUE(logged("Error during end file callback"));
 
     // The same writer converts the next file once its output opens.
-    output.fail_open = false;
+    output.fail_create = false;
     context.previous = FileInfo{};
     EXPECT_EQ(convert("w.mf4", "sub/w"), 0) << log;
     EXPECT_EQ(output.files["sub/w_CAN.trc"],

@@ -345,7 +345,7 @@ TEST_F(ConvertE2eTest, TraceFileThatCannotBeCreated) {
     RunResult run = run_converter(dir.path(), "o/a.mf4 o/b.mf4");
     EXPECT_EQ(run.status, 8) << run.err;
     EXPECT_TRUE(contains(run.err, "Could not open output file for CAN: a_CAN.trc")) << run.err;
-    EXPECT_TRUE(contains(run.err, "Error on new file"));
+    EXPECT_TRUE(contains(run.err, "Error during end file callback"));
     EXPECT_TRUE(contains(run.err, "Error during conversion of a.mf4"));
     EXPECT_TRUE(fs::is_directory(dir / "o/a_CAN.trc"));
     EXPECT_EQ(read_file(dir / "o/b_CAN.trc"), kStandardTrace21);

@@ -1,5 +1,6 @@
 // An output root kept in memory, with switches that make its operations fail,
-// for tests of the trace writer and of the pipeline's sink handling.
+// for tests of the trace writer and of the pipeline's sink handling. Staged
+// files become visible in `files` only when committed.
 #pragma once
 
 #include <map>
@@ -14,37 +15,34 @@ class MemoryOutputRoot : public FileSystemRoot {
 public:
     MemoryOutputRoot() : FileSystemRoot("memory") {}
 
-    std::map<std::string, std::string> files;  // path → content written so far
-    std::vector<std::string> removed;           // paths given to remove, in order
-    std::vector<int32_t> open_flags;            // flags of every open request
+    std::map<std::string, std::string> files;  // published path → content
+    std::vector<std::string> created;           // paths of every staged file created, in order
+    std::vector<uint32_t> modes;                // their modes
+    std::vector<bool> commits_durable;          // `durable` of every commit
+    int staged_open = 0;                        // staged files neither committed nor discarded
 
-    bool fail_open = false;
-    bool fail_remove = false;
-    bool fail_close = false;
-    // Bytes every opened file accepts in total before writes come up short; -1: no limit.
+    bool fail_create = false;
+    bool fail_commit = false;
+    bool fail_discard = false;
+    // Bytes every staged file accepts in total before writes come up short; -1: no limit.
     int64_t write_budget = -1;
 
     bool exists(const std::string& path) const { return files.count(path) != 0; }
 
-    StreamPtr open(std::string_view relative, int32_t flags) override {
-        open_flags.push_back(flags);
-        if (fail_open) return nullptr;
-        std::string& content = files[std::string(relative)];
-        content.clear();  // opened for writing: truncated
-        return StreamPtr(new FileWriter(content, write_budget, fail_close));
-    }
-
-    bool remove(std::string_view relative) override {
-        removed.emplace_back(relative);
-        if (fail_remove) return false;
-        return files.erase(std::string(relative)) != 0;
+    std::unique_ptr<StagedFile> create_staged(std::string_view relative, uint32_t mode) override {
+        if (fail_create) return nullptr;
+        created.emplace_back(relative);
+        modes.push_back(mode);
+        ++staged_open;
+        return std::make_unique<Staged>(*this, std::string(relative), write_budget);
     }
 
 private:
-    class FileWriter : public ByteStream {
+    class Staged : public StagedFile {
     public:
-        FileWriter(std::string& content, int64_t budget, bool fail_close)
-            : content_(content), budget_(budget), fail_close_(fail_close) {}
+        Staged(MemoryOutputRoot& root, std::string path, int64_t budget)
+            : root_(root), path_(std::move(path)), budget_(budget) {}
+        ~Staged() override { discard(); }
         int64_t write(const void* src, uint64_t count) override {
             uint64_t accepted = count;
             if (budget_ >= 0 && accepted > static_cast<uint64_t>(budget_)) accepted = static_cast<uint64_t>(budget_);
@@ -52,12 +50,25 @@ private:
             if (budget_ >= 0) budget_ -= static_cast<int64_t>(accepted);
             return static_cast<int64_t>(accepted);
         }
-        int32_t close() override { return fail_close_ ? -1 : 0; }
+        bool commit(bool durable) override {
+            root_.commits_durable.push_back(durable);
+            if (root_.fail_commit) return discard() && false;
+            root_.files[path_] = content_;
+            return finish();
+        }
+        bool discard() override { return finish() && !root_.fail_discard; }
 
     private:
-        std::string& content_;
+        bool finish() {
+            if (!done_) --root_.staged_open;
+            done_ = true;
+            return true;
+        }
+        MemoryOutputRoot& root_;
+        std::string path_;
+        std::string content_;
         int64_t budget_;
-        bool fail_close_;
+        bool done_ = false;
     };
 };
 

@@ -1,6 +1,7 @@
-// Trace text: the hand-assembled fields and lines must equal what printf makes
-// of the same format strings, and the header's start time must keep ten digits.
+// Trace text: the hand-assembled lines must equal what printf makes of the
+// same format strings, and the header's start time must keep ten digits.
 #include "trc/trc_line_format.h"
+#include "text/number_fields.h"
 
 #include <gtest/gtest.h>
 
@@ -19,26 +20,9 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-std::string fixed_fast(double value, int precision, int width) {
-    char out[512];
-    char* end = put_fixed(out, value, precision, width);
-    return std::string(out, end);
-}
-
-std::string fixed_printf(double value, int precision, int width) {
-    char out[512];
-    int n = std::snprintf(out, sizeof out, "%*.*f", width, precision, value);
-    return std::string(out, n);
-}
-
 std::string decimal_fast(int32_t value, int width) {
     char out[32];
     return std::string(out, put_decimal(out, value, width));
-}
-
-std::string hex_fast(uint32_t value, int digits) {
-    char out[32];
-    return std::string(out, put_hex(out, value, digits));
 }
 
 std::string printf_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -49,75 +33,6 @@ std::string printf_text(const char* format, ...) {
     int n = std::vsnprintf(out, sizeof out, format, args);
     va_end(args);
     return std::string(out, n);
-}
-
-// Compares both offset formats for one value; returns false on the first mismatch.
-bool offsets_match(double value) {
-    return fixed_fast(value, 3, 13) == fixed_printf(value, 3, 13) &&
-           fixed_fast(value, 1, 11) == fixed_printf(value, 1, 11);
-}
-
-TEST(TrcFieldFormat, FixedMatchesPrintfOnEdgeValues) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    const std::vector<double> values = {
-        0.0, -0.0, 12.5, 0.0005, 0.0015, 0.0025, -0.0005, 1.0005, 2.0005, 0.05, 0.15, 0.25, 0.35,
-        -0.05, 1.25, 999999999.9995, 1e12, 1e15 + 0.5, 123456789012.3456, 1e21, 1e22, -1e22, 1.7976931348623157e308,
-        -1.7976931348623157e308, 4.9e-324, -4.9e-324, 2.2250738585072014e-308, nan, -nan, inf, -inf,
-        9999999.95, 99999.9995, -99999.9995, 0.4999999999999999, 1e-3, 123.4565, 123.4575,
-    };
-    for (double value : values) {
-        EXPECT_EQ(fixed_fast(value, 3, 13), fixed_printf(value, 3, 13)) << value;
-        EXPECT_EQ(fixed_fast(value, 1, 11), fixed_printf(value, 1, 11)) << value;
-    }
-}
-
-TEST(TrcFieldFormat, FixedMatchesPrintfOnRandomOffsets) {
-    std::mt19937_64 random(20261208);
-    std::uniform_real_distribution<double> typical(-2e6, 2e9);
-    std::uniform_int_distribution<int64_t> thousandths(-10'000'000'000LL, 10'000'000'000LL);
-    std::uniform_int_distribution<int> nudge(-2, 2);
-    int mismatches = 0;
-    for (int i = 0; i < 400'000 && mismatches < 5; ++i) {
-        // Offsets of real traces.
-        double value = typical(random);
-        // Any bit pattern: huge, tiny, subnormal, infinite, NaN.
-        uint64_t bits = random();
-        double any;
-        std::memcpy(&any, &bits, sizeof any);
-        // Halfway points of the printed precision, and their neighbours.
-        double tie = (static_cast<double>(thousandths(random)) + 0.5) / 1000;
-        for (int step = nudge(random); step != 0; step += step > 0 ? -1 : 1) {
-            tie = std::nextafter(tie, step > 0 ? kInfinity : -kInfinity);
-        }
-        // Bit patterns mostly print hundreds of digits: check a share of them.
-        if (i % 64 == 0 && !offsets_match(any)) {
-            ADD_FAILURE() << "mismatch for bit pattern " << bits;
-            ++mismatches;
-        }
-        for (double v : {value, tie, tie * 100}) {
-            if (!offsets_match(v)) {
-                ADD_FAILURE() << "mismatch for " << v << ": fast \"" << fixed_fast(v, 3, 13) << "\" printf \""
-                              << fixed_printf(v, 3, 13) << "\"";
-                ++mismatches;
-            }
-        }
-    }
-}
-
-TEST(TrcFieldFormat, DecimalAndHexMatchPrintf) {
-    std::mt19937 random(42);
-    std::vector<uint32_t> values = {0, 1, 9, 10, 0xF, 0x10, 0x123, 0xFFFF, 0x10000, 0x7FF, 0x1FFFFFFF,
-                                    0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
-    for (int i = 0; i < 200'000; ++i) values.push_back(random() >> (random() % 32));
-    for (uint32_t value : values) {
-        int32_t signed_value = static_cast<int32_t>(value);
-        ASSERT_EQ(decimal_fast(signed_value, 6), printf_text("%6d", signed_value));
-        ASSERT_EQ(decimal_fast(signed_value, 7), printf_text("%7d", signed_value));
-        ASSERT_EQ(decimal_fast(signed_value, 0), printf_text("%d", signed_value));
-        ASSERT_EQ(hex_fast(value, 4), printf_text("%04X", value));
-        ASSERT_EQ(hex_fast(value, 8), printf_text("%08X", value));
-    }
 }
 
 BusRecord can_frame(double timestamp, uint32_t id, CanDetails can, std::vector<uint8_t> data, uint8_t bus = 1) {
@@ -491,42 +406,6 @@ TEST(TrcLineFormat, LinesStayInsideTheirCapacity) {
                 }
             }
         }
-    }
-}
-
-// The public field writers write exactly their field: what follows the end
-// they return is left as it was.
-TEST(TrcFieldFormat, FieldWritersStopAtTheirEnd) {
-    constexpr char kGuard = '#';
-    struct Case {
-        std::string name;
-        std::string expected;
-        char* (*write)(char* out);
-    };
-    const std::vector<Case> cases = {
-        {"%6d", printf_text("%6d", 12), [](char* o) { return put_decimal(o, 12, 6); }},
-        {"%7d", printf_text("%7d", 1234), [](char* o) { return put_decimal(o, 1234, 7); }},
-        {"%7d wide", printf_text("%7d", 12345678), [](char* o) { return put_decimal(o, 12345678, 7); }},
-        {"%6d negative", printf_text("%6d", -5), [](char* o) { return put_decimal(o, -5, 6); }},
-        {"%d", printf_text("%d", 7), [](char* o) { return put_decimal(o, 7, 0); }},
-        {"%04X", printf_text("%04X", 0x7FFu), [](char* o) { return put_hex(o, 0x7FF, 4); }},
-        {"%04X wide", printf_text("%04X", 0x12345u), [](char* o) { return put_hex(o, 0x12345, 4); }},
-        {"%08X", printf_text("%08X", 0x1FFFFFFFu), [](char* o) { return put_hex(o, 0x1FFFFFFF, 8); }},
-        {"%13.3f", printf_text("%13.3f", 1.5), [](char* o) { return put_fixed(o, 1.5, 3, 13); }},
-        {"%13.3f nine digits", printf_text("%13.3f", 123456789.25), [](char* o) { return put_fixed(o, 123456789.25, 3, 13); }},
-        {"%11.1f", printf_text("%11.1f", 0.25), [](char* o) { return put_fixed(o, 0.25, 1, 11); }},
-        {"%13.3f negative", printf_text("%13.3f", -2.5), [](char* o) { return put_fixed(o, -2.5, 3, 13); }},
-        {"one data byte", "AB", [](char* o) { static const uint8_t b[] = {0xAB}; return put_data_bytes(o, b, 1); }},
-        {"eight data bytes", "01 02 03 04 05 06 07 08", [](char* o) { return put_data_bytes(o, kEightBytes.data(), 8); }},
-        {"five data bytes", "01 02 03 04 05", [](char* o) { return put_data_bytes(o, kEightBytes.data(), 5); }},
-    };
-    for (const Case& c : cases) {
-        char out[64];
-        std::memset(out, kGuard, sizeof out);
-        const char* end = c.write(out);
-        const char* const limit = out + sizeof out;
-        EXPECT_EQ(std::string(static_cast<const char*>(out), end), c.expected) << c.name;
-        EXPECT_EQ(std::string(end, limit), std::string(static_cast<size_t>(limit - end), kGuard)) << c.name;
     }
 }
 

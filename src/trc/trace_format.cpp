@@ -1,8 +1,11 @@
 // The -f/--trace-format option: which trace file version the writer produces.
-#include "trc/trace_format_option.h"
+#include "trc/trace_format.h"
 
 #include <cstdio>
 #include <new>
+
+#include "driver/option_kinds.h"
+#include "trc/trc_writer.h"
 
 namespace tracemill {
 
@@ -24,10 +27,9 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 int check_trace_format(const char* const* values, int count, void* destination) {
-    auto* context = static_cast<RunContext*>(destination);
     const uint32_t version = count == 0 ? 2 : parse_trace_format(values[0]);
     if (version == 0) return kRejected;
-    context->trace_version = version;
+    *static_cast<uint32_t*>(destination) = version;
     return 0;
 }
 
@@ -45,20 +47,17 @@ uint32_t parse_trace_format(std::string_view value) {
     return 0;
 }
 
-CheckedOption* trace_format_option(RunContext& context) {
-    return validated_text_option(kShort, kLong, kShown, 0, 1, "which trace version to output, defaults to 2.1",
-                                 check_trace_format, report_trace_format, &context);
-}
-
-bool TraceWriterHooks::add_options(RunContext& context, std::vector<void*>& table) {
-    CheckedOption* option = trace_format_option(context);
+bool TraceFormat::add_options(std::vector<void*>& table) {
+    CheckedOption* option = validated_text_option(kShort, kLong, kShown, 0, 1,
+                                                  "which trace version to output, defaults to 2.1",
+                                                  check_trace_format, report_trace_format, &version_);
     if (option == nullptr) return false;
     table.push_back(option);
     return true;
 }
 
-std::unique_ptr<RunContext> trace_writer_run_context_new() {
-    return std::unique_ptr<RunContext>(new (std::nothrow) RunContext(std::make_unique<TraceWriterHooks>()));
+std::unique_ptr<OutputSink> TraceFormat::new_sink(FileSystemRoot& output_root, bool durable) {
+    return trc_writer_new(&output_root, version_, durable);
 }
 
 }  // namespace tracemill

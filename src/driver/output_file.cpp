@@ -1,0 +1,83 @@
+// The per-input output file: buffer, staged file created on first need,
+// publish or discard at the end.
+#include "driver/output_file.h"
+
+#include "common/log.h"
+#include "common/log_escape.h"
+
+namespace tracemill {
+
+OutputFile::OutputFile(FileSystemRoot& root, const OutputFileMessages& messages, bool durable)
+    : root_(root), messages_(messages), durable_(durable), buffer_(kBufferSize), failed_(true) {}
+
+OutputFile::~OutputFile() {
+    if (staged_) staged_->discard();
+}
+
+bool OutputFile::begin(std::string path, uint32_t mode) {
+    if (staged_) staged_->discard();  // an input whose output was never finished
+    staged_.reset();
+    pending_ = 0;
+    durable_result_ = false;
+    path_ = std::move(path);
+    mode_ = mode;
+    failed_ = kept_paths_.contains(path_);
+    if (failed_) TM_LOG(kError, "Output file already written in this run: %s", escape_file_name(path_).c_str());
+    return !failed_;
+}
+
+char* OutputFile::make_room(size_t size) {
+    if (failed_ || !flush()) return nullptr;
+    // Only a piece larger than the whole buffer needs more room.
+    if (size > buffer_.size()) buffer_.resize(size);
+    return buffer_.data();
+}
+
+bool OutputFile::flush() {
+    if (!staged_) {
+        staged_ = root_.create_staged(path_, mode_);
+        if (!staged_) {
+            TM_LOG(kError, messages_.open_failed, escape_file_name(path_).c_str());
+            failed_ = true;
+            return false;
+        }
+    }
+    const auto expected = static_cast<int64_t>(pending_);
+    if (pending_ > 0 && staged_->write(buffer_.data(), pending_) != expected) {
+        failed_ = true;
+        return false;
+    }
+    pending_ = 0;
+    return true;
+}
+
+bool OutputFile::finish(bool keep) {
+    bool ok = true;
+    bool published = false;
+    if (keep && !failed_) {
+        if (!flush()) {
+            // A file that could not be created has said so already.
+            if (staged_) TM_LOG(kError, "%s", messages_.close_failed);
+            ok = false;
+        } else if (!staged_->commit(durable_)) {
+            TM_LOG(kError, "%s", messages_.close_failed);
+            ok = false;
+        } else {
+            published = true;
+            kept_paths_.insert(path_, true);
+        }
+    }
+    // Whatever is not published goes; an earlier file of the same name stays as it was.
+    if (!published && staged_ && !staged_->discard()) {
+        TM_LOG(kError, "%s", messages_.remove_failed);
+        ok = false;
+    }
+    // Durable: published and synced, or nothing was there to publish.
+    durable_result_ = ok && (published ? durable_ : !keep && !failed_);
+    staged_.reset();
+    pending_ = 0;
+    failed_ = true;
+    return ok;
+}
+
+}  // namespace tracemill

@@ -1,0 +1,86 @@
+// The life of the one output file an input gets, shared by every output format:
+//   - named when the input starts, created only when its first bytes leave
+//     the buffer or when it is published, so an input without output leaves
+//     no file and an earlier file of that name untouched;
+//   - never over a path this run has already kept (two inputs a.mf4 and
+//     a.MF4 share an output name: the later one fails);
+//   - written under a temporary name and published whole by a rename, or
+//     discarded whole.
+// The format decides what goes in (its header before its first record).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/hash_map.h"
+#include "driver/file_system_root.h"
+
+namespace tracemill {
+
+// The format's texts for failures of its file; open_failed takes the path.
+struct OutputFileMessages {
+    const char* open_failed;
+    const char* close_failed;
+    const char* remove_failed;
+};
+
+class OutputFile {
+public:
+    // Output is collected in pieces of this size before it goes to the file.
+    static constexpr size_t kBufferSize = 64 * 1024;
+
+    // `durable`: sync each published file and its folder.
+    OutputFile(FileSystemRoot& root, const OutputFileMessages& messages, bool durable);
+    ~OutputFile();  // an unfinished file is discarded
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Starts the output of an input at `path` with permissions `mode`
+    // (kSharedFileMode, kPrivateFileMode). False (logged) when this run kept a file there.
+    bool begin(std::string path, uint32_t mode);
+
+    // Room for `size` bytes at the end of the output, for the caller to fill
+    // and then count with added(); null when the output has failed. May store
+    // the buffered bytes into the file first.
+    char* room(size_t size) {
+        if (size <= buffer_.size() - pending_ && !failed_) return buffer_.data() + pending_;
+        return make_room(size);
+    }
+    void added(size_t size) { pending_ += size; }
+    bool write(const char* bytes, size_t size) {
+        char* out = room(size);
+        if (out == nullptr) return false;
+        std::memcpy(out, bytes, size);
+        added(size);
+        return true;
+    }
+
+    // Ends the input's output: published when `keep` and nothing failed,
+    // otherwise discarded. False (logged) when publishing or discarding failed.
+    bool finish(bool keep);
+    // The last finished output is durable, or there was nothing to publish.
+    bool durable() const { return durable_result_; }
+    const std::string& path() const { return path_; }
+
+private:
+    char* make_room(size_t size);
+    // Creates the staged file when there is none yet and hands it the buffer.
+    bool flush();
+
+    FileSystemRoot& root_;
+    OutputFileMessages messages_;
+    bool durable_;
+    std::string path_;
+    uint32_t mode_ = kSharedFileMode;
+    std::unique_ptr<StagedFile> staged_;  // created on first need
+    std::vector<char> buffer_;
+    size_t pending_ = 0;
+    bool failed_ = false;        // the output of this input is lost
+    bool durable_result_ = false;
+    HashMap<std::string, bool> kept_paths_;  // published in this run
+};
+
+}  // namespace tracemill

@@ -1,0 +1,21 @@
+// Temporary output files in progress, kept where a signal handler can reach
+// them: a run ended by SIGINT or SIGTERM removes them before it dies, so an
+// interrupted run leaves neither a half-written file nor its temporary.
+#pragma once
+
+namespace tracemill {
+
+// Records the temporary file `name` inside the open folder `folder_fd`
+// (both stay valid until forgotten). Returns the slot, -1 when the registry
+// is full (the file is then not removed on a signal).
+int remember_temporary(int folder_fd, const char* name);
+
+// Forgets a slot from remember_temporary; -1 is ignored.
+void forget_temporary(int slot);
+
+// Installs the SIGINT and SIGTERM handler: it removes every remembered
+// temporary file, then raises the signal again with its default action, so
+// the caller sees a run ended by that signal.
+void remove_temporaries_on_interrupt();
+
+}  // namespace tracemill

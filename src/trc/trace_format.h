@@ -1,0 +1,28 @@
+// Trace files as an output format: the -f/--trace-format option and the
+// trace writer it configures.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "driver/output_sink.h"
+
+namespace tracemill {
+
+// 1 for "version1", 2 for "version2" (any letter case), 0 for anything else.
+uint32_t parse_trace_format(std::string_view value);
+
+class TraceFormat final : public OutputFormat {
+public:
+    // The -f row; its check stores the chosen version (2 without a value) and rejects any other value.
+    bool add_options(std::vector<void*>& table) override;
+    std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, bool durable) override;
+    uint32_t version() const { return version_; }
+
+private:
+    uint32_t version_ = 2;
+};
+
+}  // namespace tracemill
