@@ -163,7 +163,8 @@ InputRemoval remove_local_input(const std::string& root, std::string_view relati
     struct stat st;
     if (name.empty() || ::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return InputRemoval{};
     if (S_ISLNK(st.st_mode)) return InputRemoval{RemovalOutcome::Kept, kThroughLink};
-    if (!same_file(identity, st)) return InputRemoval{RemovalOutcome::Kept, "another file took its name during the conversion"};
+    if (!same_file(identity, st))
+        return InputRemoval{RemovalOutcome::Kept, "another file took its name during the conversion"};
     if (!unchanged(identity, st)) return InputRemoval{RemovalOutcome::Kept, "it changed during the conversion"};
     if (::unlinkat(folder.get(), name.c_str(), 0) != 0) return InputRemoval{};
     return InputRemoval{RemovalOutcome::Removed, nullptr};

@@ -108,7 +108,7 @@ TEST(LocalRoot, InputIsRemovedOnlyWhileItIsTheFileThatWasOpened) {
     struct Case {
         const char* name;
         const char* path;                       // as the walk reaches it
-        std::function<void(const fs::path&)> meanwhile;  // between opening and removal; gets the root folder
+        std::function<void(const fs::path&)> meanwhile;  // between opening and removal, given the root folder
         RemovalOutcome outcome;
         std::string reason;
     };
@@ -152,7 +152,8 @@ TEST(LocalRoot, InputIsRemovedOnlyWhileItIsTheFileThatWasOpened) {
     temp.folder("dir.mf4");
     ASSERT_EQ(mkfifo((temp.path() / "fifo.mf4").c_str(), 0600), 0);
     auto root = local_root_new(temp.str());
-    for (const char* path : {"dir.mf4", "fifo.mf4", "missing.mf4"}) EXPECT_EQ(root->open_input(path).stream, nullptr) << path;
+    for (const char* path : {"dir.mf4", "fifo.mf4", "missing.mf4"})
+        EXPECT_EQ(root->open_input(path).stream, nullptr) << path;
 }
 
 TEST(LocalRoot, MakeDirOpenAndRemove) {
