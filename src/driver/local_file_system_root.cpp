@@ -101,13 +101,13 @@ InputIdentity identity_of(const struct stat& st) {
 }
 
 // Opens without blocking, so that a FIFO put in the file's place since the walk
-// looked cannot hold the run, and reads regular files only.
+// looked cannot hold the run, and reads regular files only (on which the
+// non-blocking flag changes nothing, so it stays).
 OpenedInput open_local_input(const std::string& path) {
     OpenedInput input;
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return input;
-    if (::fcntl(fd.get(), F_SETFL, 0) != 0) return input;
     std::FILE* file = ::fdopen(fd.get(), "rb");
     if (file == nullptr) return input;
     fd.release();
