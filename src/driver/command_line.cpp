@@ -14,6 +14,7 @@
 #include "driver/output_sink.h"
 #include "driver/input_walk.h"
 #include "common/log.h"
+#include "common/log_escape.h"
 #include "driver/option_kinds.h"
 #include "driver/password_store.h"
 #include "driver/paths.h"
@@ -90,14 +91,14 @@ int report_parse_errors(struct arg_end* end) {
 bool open_roots(RunContext& context, int& exit_status) {
     context.input_fs = local_root_new(context.input_root);
     if (!context.input_fs) {
-        TM_LOG(kFatal, "Could not open input folder %s", context.input_root.c_str());
+        TM_LOG(kFatal, "Could not open input folder %s", escape_file_name(context.input_root).c_str());
         exit_status = kSetupFailed;
         return false;
     }
     if (context.output_dirs.size() == 1) {
         context.separate_output_fs = local_root_new(context.output_dirs.front());
         if (!context.separate_output_fs) {
-            TM_LOG(kError, "Invalid output path: %s", context.output_dirs.front().c_str());
+            TM_LOG(kError, "Invalid output path: %s", escape_file_name(context.output_dirs.front()).c_str());
             exit_status = kSetupFailed;
             return false;
         }

@@ -6,9 +6,11 @@
 #include <optional>
 #include <utility>
 
-#include "driver/conversion_context.h"
-#include "driver/file_info.h"
 #include "common/log.h"
+#include "common/log_escape.h"
+#include "driver/conversion_context.h"
+#include "driver/deletion_gate.h"
+#include "driver/file_info.h"
 #include "driver/password_store.h"
 #include "mdf/mdf_file.h"
 #include "mdf/record_iterator.h"
@@ -21,9 +23,6 @@ namespace {
 // Result codes of one file, OR-combined into the exit status by the walk.
 constexpr int kConverted = 0;
 constexpr int kOtherFailure = 8;
-
-// Open request for inputs: read, plus a bit every root ignores.
-constexpr int32_t kOpenLogFile = OPEN_READ | 4;
 
 // Loggers wrap at most twice (encrypted around compressed); far more layers
 // can only come from a crafted file that would otherwise unwrap without end.
@@ -110,16 +109,16 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
 }  // namespace
 
 int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
-    const int path_length = static_cast<int>(input_path.size());
     FileInfo info;
     info.input_path = input_path;
     info.output_stem = output_stem;
 
-    StreamPtr stream = context.input_root->open(input_path, kOpenLogFile);
-    if (!stream) {
-        TM_LOG(kError, "Could not open input file %.*s", path_length, input_path.data());
+    OpenedInput input = context.input_root->open_input(input_path);
+    if (!input.stream) {
+        TM_LOG(kError, "Could not open input file %s", escape_file_name(input_path).c_str());
         return kOtherFailure;
     }
+    StreamPtr stream = std::move(input.stream);
     if (!add_read_buffer(stream, context.options->buffer_size)) return kOtherFailure;
     if (int result = unwrap_containers(stream, context.options->passwords, info.encrypted); result != kConverted)
         return result;
@@ -151,12 +150,14 @@ int convert_file(ConversionContext& context, std::string_view input_path, std::s
     bool ok = run_sink(*context.sink, *file, info, relation.continuation);
     file.reset();
     if (stream_close(std::move(stream)) != 0) {
-        TM_LOG(kError, "Could not close input file after conversion: %.*s", path_length, input_path.data());
+        TM_LOG(kError, "Could not close input file after conversion: %s", escape_file_name(input_path).c_str());
         return kOtherFailure;
     }
     if (!ok) return kOtherFailure;
-    if (context.options->delete_converted && !context.input_root->remove(input_path)) {
-        TM_LOG(kError, "Could not remove input file after conversion: %.*s", path_length, input_path.data());
+    if (context.options->delete_converted) {
+        DeletionGate gate;
+        // Every rule that can keep a converted input adds its reason to the gate here.
+        gate.remove_input(*context.input_root, input_path, input.identity);
     }
     return kConverted;
 }

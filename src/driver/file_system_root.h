@@ -1,6 +1,7 @@
 // Rooted file-system access: every path is relative to the root folder.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,6 +23,47 @@ struct PathInfo {
     uint64_t device = 0;
     uint64_t inode = 0;
 };
+
+// ---- Reading inputs: folder listings, opening and removing log files ----
+
+// One entry of a folder listing: a file or folder, or a name that could not be queried.
+struct FolderEntry {
+    std::string name;
+    PathKind kind = PathKind::Missing;  // File or Directory when error is 0
+    int error = 0;                      // the OS reason (errno) when the entry could not be queried
+};
+
+// The files and folders inside a folder, in ascending byte order. Entries that
+// are neither, and links that lead nowhere, are not listed.
+struct FolderListing {
+    std::vector<FolderEntry> entries;
+    int error = 0;  // the OS reason (errno) when the folder could not be opened or read to its end
+};
+
+// What an input file was when it was opened, taken from the open descriptor:
+// the file may be deleted only while its name still leads to exactly this.
+struct InputIdentity {
+    bool known = false;  // false when the root cannot tell; such an input is never deleted
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modified_seconds = 0;
+    int64_t modified_nanoseconds = 0;
+};
+
+struct OpenedInput {
+    StreamPtr stream;  // none when the input cannot be opened as a regular file
+    InputIdentity identity;
+};
+
+enum class RemovalOutcome : int32_t { Removed, Kept, Failed };
+
+struct InputRemoval {
+    RemovalOutcome outcome = RemovalOutcome::Failed;
+    const char* kept_because = nullptr;  // Kept: why, as in "it changed during the conversion"
+};
+
+// ---- Everything else: output folders and files ----
 
 inline constexpr int32_t OPEN_READ = 1;
 inline constexpr int32_t OPEN_WRITE = 2;
@@ -61,8 +103,18 @@ public:
     std::string full_path(std::string_view relative) const;
 
     virtual std::optional<PathInfo> stat(std::string_view /*relative*/) { return std::nullopt; }
-    // Names of the files and folders inside, in ascending byte order.
-    virtual std::vector<std::string> list(std::string_view /*relative*/) { return {}; }
+
+    // -- Reading inputs --
+    virtual FolderListing list(std::string_view /*relative*/) { return FolderListing{{}, ENOSYS}; }
+    // Opens a log file for reading and records its identity.
+    virtual OpenedInput open_input(std::string_view relative) { return OpenedInput{open(relative, OPEN_READ), {}}; }
+    // Removes a converted input, but only while its name, reached without
+    // passing a symbolic link, still leads to the file described by `identity`.
+    virtual InputRemoval remove_input(std::string_view /*relative*/, const InputIdentity& /*identity*/) {
+        return InputRemoval{RemovalOutcome::Kept, "its identity cannot be checked"};
+    }
+
+    // -- Output folders and files --
     // Creates the last folder of `relative`; the folders before it must exist
     // and none of them may be a symbolic link.
     virtual bool make_dir(std::string_view /*relative*/) { return false; }

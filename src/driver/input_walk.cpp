@@ -2,9 +2,12 @@
 #include "driver/input_walk.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "common/log.h"
+#include "common/log_escape.h"
 #include "driver/paths.h"
 
 namespace tracemill {
@@ -23,18 +26,25 @@ class Walk {
 public:
     Walk(ConversionContext& context, const FileConverter& convert) : context_(context), convert_(convert) {}
 
-    int path(std::string_view in, std::string_view out) {
+    // `listed`: the path comes from a folder listing rather than from the user.
+    int path(std::string_view in, std::string_view out, bool listed) {
         std::optional<PathInfo> info = context_.input_root->stat(in);
         if (!info) {
             // Unlike a missing path this is not the user's doing; the path fails and the walk goes on.
-            TM_LOG(kFatal, "Error during stat of %.*s, exiting", static_cast<int>(in.size()), in.data());
+            TM_LOG(kFatal, "Error during stat of %s, exiting", escape_file_name(in).c_str());
             return kUnusablePath;
         }
         switch (info->kind) {
             case PathKind::Directory: return folder(in, out, *info);
             case PathKind::File: return file(in, out);
             case PathKind::Missing:
-                TM_LOG(kWarn, "Could not find input file/folder %.*s", static_cast<int>(in.size()), in.data());
+                // Gone since its folder was listed: removed by this run (-d, or a link to an input
+                // it deleted) or by someone else. Nobody asked for it by name.
+                if (listed) {
+                    TM_LOG(kDebug, "Passing over %s: it disappeared during the walk", escape_file_name(in).c_str());
+                    return 0;
+                }
+                TM_LOG(kWarn, "Could not find input file/folder %s", escape_file_name(in).c_str());
                 return 1;
             case PathKind::Other: break;
         }
@@ -59,13 +69,27 @@ private:
     int folder(std::string_view in, std::string_view out, const PathInfo& info) {
         // A symbolic link back to an enclosing folder would make the walk endless.
         if (on_current_path(info)) {
-            TM_LOG(kWarn, "Skipping %.*s: it leads back into a folder being walked", static_cast<int>(in.size()),
-                   in.data());
+            TM_LOG(kWarn, "Skipping %s: it leads back into a folder being walked", escape_file_name(in).c_str());
             return 0;
         }
-        open_folders_.push_back({info.device, info.inode});
+        const FolderListing listing = context_.input_root->list(in);
         int result = 0;
-        for (const std::string& name : context_.input_root->list(in)) result |= path(child(in, name), child(out, name));
+        // A folder gone since it was looked at is passed over like a vanished file.
+        if (listing.error != 0 && listing.error != ENOENT) {
+            TM_LOG(kError, "Could not list folder %s: %s", escape_file_name(in).c_str(), std::strerror(listing.error));
+            result = kUnusablePath;
+        }
+        open_folders_.push_back({info.device, info.inode});
+        for (const FolderEntry& entry : listing.entries) {
+            const std::string child_in = child(in, entry.name);
+            if (entry.error != 0) {
+                TM_LOG(kError, "Error during stat of %s: %s", escape_file_name(child_in).c_str(),
+                       std::strerror(entry.error));
+                result |= kUnusablePath;
+                continue;
+            }
+            result |= path(child_in, child(out, entry.name), true);
+        }
         open_folders_.pop_back();
         return result;
     }
@@ -78,7 +102,7 @@ private:
             make_dirs(*context_.output_root, parent_folder(stem));
         const int result = convert_(context_, in, stem);
         if (result != 0)
-            TM_LOG(kError, "Error during conversion of %.*s", static_cast<int>(in.size()), in.data());
+            TM_LOG(kError, "Error during conversion of %s", escape_file_name(in).c_str());
         return result;
     }
 
@@ -99,7 +123,7 @@ std::string with_out_suffix(std::string_view folder) {
 
 int walk_path(ConversionContext& context, std::string_view in, std::string_view out, const FileConverter& convert) {
     if (context.input_root == nullptr) return kUnusablePath;
-    return Walk(context, convert).path(in, out);
+    return Walk(context, convert).path(in, out, false);
 }
 
 int convert_inputs(ConversionContext& context, const std::vector<std::string>& inputs, const FileConverter& convert) {
@@ -110,7 +134,7 @@ int convert_inputs(ConversionContext& context, const std::vector<std::string>& i
         if (!context.options->no_append_root) {
             std::optional<PathInfo> info = context.input_root->stat(input);
             if (!info) {
-                TM_LOG(kFatal, "Could not query %.*s for information", static_cast<int>(input.size()), input.data());
+                TM_LOG(kFatal, "Could not query %s for information", escape_file_name(input).c_str());
                 return kUnusablePath;
             }
             if (info->kind == PathKind::Directory) out = with_out_suffix(input);

@@ -5,13 +5,22 @@
 // bounded number of times, whatever the input.
 #include "driver/password_store.h"
 
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "common/log.h"
+#include "common/log_escape.h"
 #include "driver/paths.h"
 #include "driver/run_context.h"
-#include "streams/byte_stream.h"
 
 namespace tracemill {
 
@@ -106,12 +115,84 @@ std::optional<PasswordEntry> match_entry_at(std::string_view text, size_t quote)
     return PasswordEntry{key, password, pos};
 }
 
-// Reads the whole file; false when fewer bytes than its size arrive.
-bool read_whole(ByteStream* stream, std::string& text) {
-    const int64_t size = stream_size(stream);
-    if (size < 0) return false;
-    text.resize(static_cast<size_t>(size));
-    return stream_read_fully(stream, text.data(), text.size()) == size;
+// The password file's bytes, overwritten before their memory is released.
+class WipedBuffer {
+public:
+    bool allocate(size_t size) {
+        bytes_.reset(new (std::nothrow) char[size == 0 ? 1 : size]);
+        size_ = bytes_ ? size : 0;
+        return bytes_ != nullptr;
+    }
+    ~WipedBuffer() {
+        if (bytes_) explicit_bzero(bytes_.get(), size_);
+    }
+    char* data() { return bytes_.get(); }
+    std::string_view text() const { return std::string_view(bytes_.get(), size_); }
+    void shorten(size_t size) { size_ = std::min(size_, size); }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    size_t size_ = 0;
+};
+
+enum class FileRead { Read, Missing, Unusable };
+
+// Reads the whole password file. A FIFO or folder is refused without blocking;
+// a file that shrinks while it is read yields no text, as if empty.
+FileRead read_password_file(const std::string& path, WipedBuffer& buffer) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FileRead::Missing : FileRead::Unusable;
+    struct stat st;
+    FileRead result = FileRead::Read;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !buffer.allocate(static_cast<size_t>(st.st_size))) {
+        result = FileRead::Unusable;
+    } else {
+        const size_t size = static_cast<size_t>(st.st_size);
+        size_t filled = 0;
+        while (filled < size) {
+            const ssize_t n = ::read(fd, buffer.data() + filled, size - filled);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) result = FileRead::Unusable;
+            if (n <= 0) break;
+            filled += static_cast<size_t>(n);
+        }
+        if (filled < size) buffer.shorten(0);
+    }
+    ::close(fd);
+    return result;
+}
+
+// UTF-16 text: a byte order mark, or a zero byte in every other place.
+bool looks_like_utf16(std::string_view text) {
+    if (text.size() < 2) return false;
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF)) return true;
+    const size_t checked = std::min<size_t>(text.size() & ~size_t{1}, 256);
+    bool even_zero = true, odd_zero = true, even_set = false, odd_set = false;
+    for (size_t i = 0; i < checked; i += 2) {
+        even_zero = even_zero && byte(i) == 0;
+        odd_zero = odd_zero && byte(i + 1) == 0;
+        even_set = even_set || byte(i) != 0;
+        odd_set = odd_set || byte(i + 1) != 0;
+    }
+    return (even_zero && odd_set) || (odd_zero && even_set);
+}
+
+bool only_spaces(std::string_view text) { return skip_spaces(text, 0) == text.size(); }
+
+// Says why a password file that is not empty gave fewer passwords than it seems to hold.
+void warn_about_text(const std::string& path, std::string_view text, size_t entries) {
+    if (looks_like_utf16(text)) {
+        TM_LOG(kWarn, "Password file %s is UTF-16 text; only UTF-8 is read, so it yields no passwords",
+               escape_file_name(path).c_str());
+        return;
+    }
+    const size_t zero = text.find('\0');
+    if (zero != std::string_view::npos)
+        TM_LOG(kWarn, "Password file %s contains a zero byte at offset %zu; the text from there on is ignored",
+               escape_file_name(path).c_str(), zero);
+    if (entries == 0 && !only_spaces(text.substr(0, zero)))
+        TM_LOG(kWarn, "Password file %s yields no passwords although it is not empty", escape_file_name(path).c_str());
 }
 
 }  // namespace
@@ -123,15 +204,18 @@ std::optional<PasswordEntry> find_password_entry(std::string_view text, size_t f
     return std::nullopt;
 }
 
-void scan_password_text(std::string_view text, PasswordStore& store) {
+size_t scan_password_text(std::string_view text, PasswordStore& store) {
     text = text.substr(0, text.find('\0'));
     size_t pos = 0;
+    size_t entries = 0;
     while (std::optional<PasswordEntry> entry = find_password_entry(text, pos)) {
-        if (!store.insert(std::string(entry->key), std::string(entry->password)))
+        ++entries;
+        if (!store.insert(std::string(entry->key), SecretText(entry->password)))
             TM_LOG(kWarn, "Failed to insert key for \"%.*s\" in password storage", static_cast<int>(entry->key.size()),
                    entry->key.data());
         pos = entry->end;
     }
+    return entries;
 }
 
 bool load_password_store(RunContext& context, int& exit_status) {
@@ -143,25 +227,27 @@ bool load_password_store(RunContext& context, int& exit_status) {
     std::string path = named ? context.password_files.front() : std::string("passwords.json");
     if (!named) normalize_path(path);
 
-    StreamPtr stream = open_file_stream(path, kFileRead);
-    if (!stream) {
-        if (!named) return true;
-        TM_LOG(kError, "Failed to open password file at %s", path.c_str());
-        exit_status |= 1;
-        return false;
+    WipedBuffer buffer;
+    switch (read_password_file(path, buffer)) {
+        case FileRead::Missing:
+            if (!named) return true;
+            break;
+        case FileRead::Unusable: break;
+        case FileRead::Read:
+            warn_about_text(path, buffer.text(), scan_password_text(buffer.text(), context.options.passwords));
+            return true;
     }
-    std::string text;
-    if (read_whole(stream.get(), text)) scan_password_text(text, context.options.passwords);
-    stream_close(std::move(stream));
-    return true;
+    TM_LOG(kError, "Failed to open password file at %s", escape_file_name(path).c_str());
+    exit_status |= 1;
+    return false;
 }
 
 std::optional<std::string_view> find_password(const PasswordStore& store, uint32_t device_id) {
     if (store.empty()) return std::nullopt;
     char key[16];
     snprintf(key, sizeof key, "%08X", device_id);
-    if (const std::string* password = store.find(key)) return std::string_view(*password);
-    if (const std::string* password = store.find("default")) return std::string_view(*password);
+    if (const SecretText* password = store.find(key)) return password->view();
+    if (const SecretText* password = store.find("default")) return password->view();
     return std::nullopt;
 }
 

@@ -26,11 +26,17 @@ std::optional<PasswordEntry> find_password_entry(std::string_view text, size_t f
 
 // Inserts every entry of `text` (up to its first zero byte) into `store`; the
 // first password of a key wins and each later duplicate is warned about.
-void scan_password_text(std::string_view text, PasswordStore& store);
+// Returns the number of entries found, duplicates included.
+size_t scan_password_text(std::string_view text, PasswordStore& store);
 
-// Loads the -p file, or "passwords.json" in the working folder when -p is absent
-// (a missing default file means no passwords). A named file that cannot be opened
-// is logged, adds 1 to the exit status and fails the run.
+// Loads the -p file, or "passwords.json" in the working folder when -p is absent.
+// A missing default file means no passwords. A named file that cannot be opened
+// or read, or that is not a regular file (a folder, a FIFO: refused without
+// blocking), is logged, adds 1 to the exit status and fails the run; so does a
+// default file that exists but is unusable in the same way, since its owner
+// evidently meant it to be read. A file that is UTF-16, holds a zero byte or
+// yields no passwords although it is not empty is warned about. The file's
+// bytes are wiped from memory once scanned.
 bool load_password_store(RunContext& context, int& exit_status);
 
 // The password of `device_id` ("%08X"), else the "default" one, else none.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/log_escape.h"
 #include "driver/run_context.h"
 
 namespace tracemill {
@@ -74,7 +75,7 @@ void normalize_path(std::string& path) {
     while (query.size() > 1 && query.back() == '/') query.pop_back();
     std::optional<PathInfo> info = stat_local_path(query);
     if (!info) {
-        TM_LOG(kError, "Could not stat path %s", path.c_str());
+        TM_LOG(kError, "Could not stat path %s", escape_file_name(path).c_str());
         return;
     }
     if (info->kind == PathKind::Directory && (path.empty() || path.back() != '/')) path += '/';
@@ -88,7 +89,7 @@ bool find_input_root(RunContext& context, int& exit_status) {
         size_t i = (n > 1 && input[n - 1] == '/') ? n - 2 : n - 1;  // wraps to npos when empty
         while (n > 0 && i >= 1 && input[i] != '/') --i;
         if (n == 0 || i < 1) {
-            TM_LOG(kFatal, "Could not find root for %.*s", static_cast<int>(n), input.data());
+            TM_LOG(kFatal, "Could not find root for %s", escape_file_name(input).c_str());
             exit_status = 132;
             return false;
         }

@@ -5,11 +5,13 @@
 #include <string>
 
 #include "common/hash_map.h"
+#include "common/secret_text.h"
 
 namespace tracemill {
 
-// Device id text (eight upper-case hex digits) or "default" → password.
-using PasswordStore = HashMap<std::string, std::string>;
+// Device id text (eight upper-case hex digits) or "default" → password,
+// wiped from memory when the store lets it go.
+using PasswordStore = HashMap<std::string, SecretText>;
 
 struct RunOptions {
     bool delete_converted = false;

@@ -132,8 +132,10 @@ public:
     explicit FaultyRoot(const std::string& path) : FileSystemRoot(path), local_(local_root_new(path)) {}
     bool fail_remove = false;
     std::optional<PathInfo> stat(std::string_view p) override { return local_->stat(p); }
-    bool remove(std::string_view p) override { return !fail_remove && local_->remove(p); }
-    StreamPtr open(std::string_view p, int32_t flags) override { return local_->open(p, flags); }
+    OpenedInput open_input(std::string_view p) override { return local_->open_input(p); }
+    InputRemoval remove_input(std::string_view p, const InputIdentity& identity) override {
+        return fail_remove ? InputRemoval{} : local_->remove_input(p, identity);
+    }
 
 private:
     std::unique_ptr<FileSystemRoot> local_;
@@ -231,7 +233,7 @@ TEST_F(ConvertFileTest, ContainerMessagesAndPasswords) {
     EXPECT_EQ(convert("c.mfc"), 8);
     EXPECT_TRUE(logged("Found compressed file"));
 
-    options.passwords.insert("0000BEEF", "right");
+    options.passwords.insert("0000BEEF", SecretText("right"));
     write_file(dir / "e.mfe", encrypted(not_mdf, "wrong", 0xBEEF));
     EXPECT_EQ(convert("e.mfe"), 2);
     EXPECT_TRUE(logged("Found encrypted file"));
@@ -245,7 +247,7 @@ TEST_F(ConvertFileTest, ContainerMessagesAndPasswords) {
     EXPECT_TRUE(logged("Could not open MDF"));
 
     // An unknown device falls back to the default password.
-    options.passwords.insert("default", "fallback");
+    options.passwords.insert("default", SecretText("fallback"));
     write_file(dir / "d.mfe", encrypted(not_mdf, "fallback", 0x1234));
     EXPECT_EQ(convert("d.mfe"), 8);
     EXPECT_TRUE(logged("Could not open MDF"));

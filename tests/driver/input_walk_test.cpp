@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 #include <string>
 #include <utility>
@@ -123,23 +124,70 @@ TEST_F(InputWalkTest, PathThatIsNeitherFileNorFolderGives129) {
     EXPECT_EQ(recorder.calls.size(), 1u);
 }
 
-// A root whose stat fails for chosen paths, over the local disk otherwise.
+// A root whose stat fails for chosen paths and whose listings can be replaced,
+// over the local disk otherwise.
 class FailingStatRoot : public FileSystemRoot {
 public:
     FailingStatRoot(std::unique_ptr<FileSystemRoot> inner, std::vector<std::string> failing)
         : FileSystemRoot(inner->root()), inner_(std::move(inner)), failing_(std::move(failing)) {}
+    std::map<std::string, FolderListing> listings;
+
     std::optional<PathInfo> stat(std::string_view path) override {
         for (const std::string& f : failing_)
             if (path == f) return std::nullopt;
         return inner_->stat(path);
     }
-    std::vector<std::string> list(std::string_view path) override { return inner_->list(path); }
+    FolderListing list(std::string_view path) override {
+        auto it = listings.find(std::string(path));
+        return it == listings.end() ? inner_->list(path) : it->second;
+    }
     bool make_dir(std::string_view path) override { return inner_->make_dir(path); }
 
 private:
     std::unique_ptr<FileSystemRoot> inner_;
     std::vector<std::string> failing_;
 };
+
+// What the walk makes of a folder that cannot be read to its end, entries that
+// cannot be queried, and entries gone since the folder was listed.
+TEST_F(InputWalkTest, ListingFailuresAreNamedWithTheirReason) {
+    temp.write("run1/a.mf4");
+    temp.write("run1/b.mf4");
+    struct Case {
+        const char* name;
+        FolderListing listing;  // of run1/
+        int result;
+        std::vector<std::string> converted;
+        std::string message;  // empty: nothing logged
+    };
+    const std::vector<Case> cases = {
+        {"folder cannot be opened", {{}, EACCES}, 129, {}, " E Could not list folder run1/: Permission denied\n"},
+        {"reading stops early", {{{"a.mf4", PathKind::File, 0}}, EIO}, 129, {"run1/a.mf4"},
+         " E Could not list folder run1/: Input/output error\n"},
+        {"entry cannot be queried", {{{"a.mf4", PathKind::Missing, EACCES}, {"b.mf4", PathKind::File, 0}}, 0}, 129,
+         {"run1/b.mf4"}, " E Error during stat of run1/a.mf4: Permission denied\n"},
+        {"entry gone since the listing", {{{"a.mf4", PathKind::File, 0}, {"gone.mf4", PathKind::File, 0}}, 0}, 0,
+         {"run1/a.mf4"}, " D Passing over run1/gone.mf4: it disappeared during the walk\n"},
+        {"folder gone since it was looked at", {{}, ENOENT}, 0, {}, ""},
+    };
+    for (const Case& c : cases) {
+        FailingStatRoot scripted(local_root_new(temp.str()), {});
+        scripted.listings["run1/"] = c.listing;
+        context.input_root = &scripted;
+        RecordingConverter local;
+        StderrCapture capture;
+        EXPECT_EQ(convert_inputs(context, {"run1/"}, local.converter()), c.result) << c.name;
+        const std::string log = capture.text();
+        std::vector<std::string> converted;
+        for (const Call& call : local.calls) converted.push_back(call.first);
+        EXPECT_EQ(converted, c.converted) << c.name;
+        if (c.message.empty()) {
+            EXPECT_EQ(log, "") << c.name;
+        } else {
+            EXPECT_NE(log.find(c.message), std::string::npos) << c.name << ": " << log;
+        }
+    }
+}
 
 TEST_F(InputWalkTest, StatErrorInsideTheWalkFailsThatPathOnly) {
     temp.write("run1/a.mf4");

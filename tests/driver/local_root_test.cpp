@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,11 +83,77 @@ TEST(LocalRoot, ListsFilesAndFoldersInByteOrder) {
     auto root = local_root_new(temp.str());
     ASSERT_NE(root, nullptr);
 
+    fs::create_symlink("loop", temp.path() / "run/loop");
+    auto names = [&](std::string_view folder) {
+        FolderListing listing = root->list(folder);
+        std::vector<std::string> out;
+        for (const FolderEntry& entry : listing.entries) {
+            EXPECT_EQ(entry.error, 0) << entry.name;
+            EXPECT_EQ(entry.kind, entry.name == "sub" ? PathKind::Directory : PathKind::File) << entry.name;
+            out.push_back(entry.name);
+        }
+        EXPECT_EQ(listing.error, 0) << folder;
+        return out;
+    };
     const std::vector<std::string> expected = {"10.MF4", "B.MF4", "a.mf4", "notes.txt", "sub", "\xC3\xA9.mf4"};
-    EXPECT_EQ(root->list("run"), expected);
-    EXPECT_EQ(root->list("run/"), expected);
-    EXPECT_TRUE(root->list("missing").empty());
-    EXPECT_TRUE(root->list("run/B.MF4").empty());
+    EXPECT_EQ(names("run"), expected);
+    EXPECT_EQ(names("run/"), expected);
+    EXPECT_EQ(root->list("missing").error, ENOENT);
+    EXPECT_EQ(root->list("run/B.MF4").error, ENOTDIR);
+}
+
+// -d removes an input only while its name, reached without a link, leads to the
+// file as it was opened.
+TEST(LocalRoot, InputIsRemovedOnlyWhileItIsTheFileThatWasOpened) {
+    struct Case {
+        const char* name;
+        const char* path;                       // as the walk reaches it
+        std::function<void(const fs::path&)> meanwhile;  // between opening and removal, given the root folder
+        RemovalOutcome outcome;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"unchanged", "run/a.mf4", nullptr, RemovalOutcome::Removed, ""},
+        {"grown", "run/a.mf4", [](const fs::path& r) { std::ofstream(r / "run/a.mf4", std::ios::app) << "more"; },
+         RemovalOutcome::Kept, "it changed during the conversion"},
+        {"renamed over", "run/a.mf4",
+         [](const fs::path& r) {
+             std::ofstream(r / "other", std::ios::binary) << "log";
+             fs::rename(r / "other", r / "run/a.mf4");
+         },
+         RemovalOutcome::Kept, "another file took its name during the conversion"},
+        {"gone", "run/a.mf4", [](const fs::path& r) { fs::remove(r / "run/a.mf4"); }, RemovalOutcome::Failed, ""},
+        {"through a folder link", "run/link/a.mf4", nullptr, RemovalOutcome::Kept,
+         "it was reached through a symbolic link"},
+        {"a file link", "run/alias.mf4", nullptr, RemovalOutcome::Kept, "it was reached through a symbolic link"},
+    };
+    for (const Case& c : cases) {
+        TempFolder temp;
+        temp.write("run/a.mf4", "log");
+        temp.write("archive/a.mf4", "log");
+        fs::create_directory_symlink("../archive", temp.path() / "run/link");
+        fs::create_symlink("a.mf4", temp.path() / "run/alias.mf4");
+        auto root = local_root_new(temp.str() + "/");
+        ASSERT_NE(root, nullptr);
+        OpenedInput input = root->open_input(c.path);
+        ASSERT_NE(input.stream, nullptr) << c.name;
+        EXPECT_TRUE(input.identity.known) << c.name;
+        EXPECT_EQ(input.identity.size, 3u) << c.name;
+        stream_close(std::move(input.stream));
+        if (c.meanwhile) c.meanwhile(temp.path());
+        const InputRemoval removal = root->remove_input(c.path, input.identity);
+        EXPECT_EQ(removal.outcome, c.outcome) << c.name;
+        EXPECT_EQ(removal.kept_because ? removal.kept_because : "", c.reason) << c.name;
+        EXPECT_EQ(fs::exists(temp.path() / c.path), c.outcome == RemovalOutcome::Kept) << c.name;
+        EXPECT_TRUE(fs::exists(temp.path() / "archive/a.mf4")) << c.name;
+    }
+    // Only regular files are opened as inputs, and a FIFO does not block the open.
+    TempFolder temp;
+    temp.folder("dir.mf4");
+    ASSERT_EQ(mkfifo((temp.path() / "fifo.mf4").c_str(), 0600), 0);
+    auto root = local_root_new(temp.str());
+    for (const char* path : {"dir.mf4", "fifo.mf4", "missing.mf4"})
+        EXPECT_EQ(root->open_input(path).stream, nullptr) << path;
 }
 
 TEST(LocalRoot, MakeDirOpenAndRemove) {

@@ -20,7 +20,7 @@ using driver_test::WorkingFolder;
 
 std::map<std::string, std::string> entries_of(const PasswordStore& store) {
     std::map<std::string, std::string> out;
-    store.for_each([&](const std::string& key, const std::string& value) { out[key] = value; });
+    store.for_each([&](const std::string& key, const SecretText& value) { out[key] = std::string(value.view()); });
     return out;
 }
 
@@ -104,11 +104,11 @@ TEST(PasswordScan, AdversarialTextFinishes) {
 
 TEST(FindPassword, DeviceIdThenDefault) {
     PasswordStore store;
-    store.insert("default", "fallback");
-    store.insert("0000ABCD", "own");
-    store.insert("0000abce", "lower");
-    store.insert("ABCF", "short");
-    store.insert("", "empty key");
+    store.insert("default", SecretText("fallback"));
+    store.insert("0000ABCD", SecretText("own"));
+    store.insert("0000abce", SecretText("lower"));
+    store.insert("ABCF", SecretText("short"));
+    store.insert("", SecretText("empty key"));
     struct Case {
         uint32_t device;
         std::string expected;
@@ -125,7 +125,7 @@ TEST(FindPassword, DeviceIdThenDefault) {
         EXPECT_EQ(*found, c.expected);
     }
     PasswordStore without_default;
-    without_default.insert("FFFFFFFF", "");
+    without_default.insert("FFFFFFFF", SecretText(""));
     EXPECT_FALSE(find_password(without_default, 1).has_value());
     ASSERT_TRUE(find_password(without_default, 0xFFFFFFFF).has_value());
     EXPECT_EQ(*find_password(without_default, 0xFFFFFFFF), "");
@@ -168,13 +168,47 @@ TEST_F(LoadPasswordStore, DefaultFileInTheWorkingFolder) {
     EXPECT_TRUE(load_password_store(context, status));
     EXPECT_EQ(status, 0);
     ASSERT_NE(context.options.passwords.find("default"), nullptr);
-    EXPECT_EQ(*context.options.passwords.find("default"), "d");
+    EXPECT_EQ(context.options.passwords.find("default")->view(), "d");
 }
 
 TEST_F(LoadPasswordStore, EmptyFileGivesNoPasswords) {
     context.password_files = {temp.write("empty.json", "").string()};
     EXPECT_TRUE(load_password_store(context, status));
     EXPECT_TRUE(context.options.passwords.empty());
+}
+
+// Texts that load, and what is said about those that give less than they seem to hold.
+TEST_F(LoadPasswordStore, WarnsAboutTextThatYieldsLessThanItHolds) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* name;
+        std::string text;
+        size_t passwords;
+        const char* warning;  // nullptr: no warning at all
+    };
+    const std::vector<Case> cases = {
+        {"UTF-8 entries", R"({"default": "d"})", 1, nullptr},
+        {"white space only", " \n\t\n", 0, nullptr},
+        {"an empty object", "{}", 0, "yields no passwords although it is not empty"},
+        {"UTF-16 with byte order mark", "\xFF\xFE{\0\"\0d\0\"\0"s, 0, "is UTF-16 text"},
+        {"UTF-16 without byte order mark", "{\0\"\0d\0\"\0:\0"s, 0, "is UTF-16 text"},
+        {"zero byte after an entry", "{\"default\": \"d\"}\0\"1\": \"x\""s, 1, "contains a zero byte at offset 16"},
+    };
+    for (const Case& c : cases) {
+        RunContext fresh;
+        fresh.password_files = {temp.write("keys.json", c.text).string()};
+        StderrCapture capture;
+        EXPECT_TRUE(load_password_store(fresh, status)) << c.name;
+        const std::string log = capture.text();
+        EXPECT_EQ(fresh.options.passwords.size(), c.passwords) << c.name;
+        if (c.warning == nullptr) {
+            EXPECT_EQ(log, "") << c.name;
+        } else {
+            EXPECT_NE(log.find(" W Password file " + fresh.password_files.front() + " " + c.warning), std::string::npos)
+                << c.name << ": " << log;
+        }
+    }
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace
