@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "common/log.h"
+#include "common/log_escape.h"
 #include "streams/field_reader.h"
 #include "streams/stream_contents.h"
 
@@ -135,9 +137,9 @@ std::optional<BlockHeader> read_block_header(ByteStream* stream) {
         for (int i = 7; i >= 0; --i) header.link_count = (header.link_count << 8) | raw[16 + i];
         return header;
     }
-    char id_text[9] = {};
-    std::memcpy(id_text, raw, 8);
-    TM_LOG(kError, "Unable to load block header for type %s", id_text);
+    // The identifier comes from the file: shown escaped, up to its first zero byte.
+    const std::string_view id(reinterpret_cast<const char*>(raw), strnlen(reinterpret_cast<const char*>(raw), 8));
+    TM_LOG(kError, "Unable to load block header for type %s", escape_file_text(id).c_str());
     return std::nullopt;
 }
 

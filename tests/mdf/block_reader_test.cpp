@@ -44,6 +44,8 @@ TEST(BlockHeader, RecognisesKindsAndReportsOthers) {
          "Unable to load block header for type MDF    \n"},
         {"lower case", header_bytes(std::string_view("##tx\0\0\0\0", 8), 40, 0), std::nullopt, 0, 0,
          "Unable to load block header for type ##tx\n"},
+        {"terminal control and high bytes are escaped", header_bytes(std::string_view("##\x1B[\xFF\0\0\0", 8), 40, 0),
+         std::nullopt, 0, 0, "Unable to load block header for type ##\\x1B[\\xFF\n"},
         {"file ends inside the header", std::vector<uint8_t>(10, '#'), std::nullopt, 0, 0, ""},
     };
     for (const HeaderCase& c : cases) {
