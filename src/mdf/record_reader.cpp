@@ -298,11 +298,6 @@ BusRecord* decode(RecordReader& reader) {
 
 }  // namespace
 
-const RawRecord* read_record(RecordReader& reader) {
-    if (reader.end != RecordEnd::None || !reader.data) return nullptr;
-    return reader.by_record_id ? read_with_record_id(reader) : read_without_record_id(reader);
-}
-
 void prefetch_next_read(const RecordReader& reader) {
     prefetch(reader.section, reader.position);
     prefetch(reader.section, reader.position + 64);

@@ -63,10 +63,6 @@ struct RecordReader {
     uint64_t unknown_record_id = 0;
 };
 
-// Reads the record at `position` and advances; none at the end of the group's
-// records (then `end` says why).
-const RawRecord* read_record(RecordReader& reader);
-
 // Asks for what the next read of `reader` touches to be brought into the
 // cache: its next record's bytes and the layout and read plan it used last.
 // Called for the group whose record is handed out, since that group is read
