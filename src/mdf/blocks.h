@@ -326,6 +326,7 @@ struct DataBlock final : MdfBlock, ByteStream {
     // bytes by pointer instead of calling read per field.
     const uint8_t* source_memory = nullptr;
     uint64_t source_memory_size = 0;
+    uint64_t source_size = 0;  // of the whole stream: where the file's data ends
 
     // length − 24, or 0 for a shorter block.
     uint64_t data_size() const { return header.length > kBlockHeaderSize ? header.length - kBlockHeaderSize : 0; }

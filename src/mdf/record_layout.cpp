@@ -35,6 +35,7 @@ void resolve_signal_source(RecordLayout& layout) {
 RecordLayout make_layout(CgBlock& group) {
     RecordLayout layout;
     layout.record_id = group.record_id;
+    layout.cycle_count = group.cycle_count;
     if (group.is_vlsd()) {
         layout.record_size = -1;
         return layout;

@@ -25,6 +25,7 @@ enum class SignalSource : uint8_t {
 struct RecordLayout {
     uint64_t record_id = 0;
     int32_t record_size = 0;  // bytes after the record id; -1 for a VLSD group
+    uint64_t cycle_count = 0; // records the channel group says it has
     const ChannelDecoderList* decoders = nullptr;  // none for a VLSD group
     const ChannelReadPlan* read_plan = nullptr;    // none for a VLSD group
     FrameDecoder frame_decoder = nullptr;          // none for a VLSD group

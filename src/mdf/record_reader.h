@@ -6,25 +6,13 @@
 #include <vector>
 
 #include "mdf/bus_record.h"
+#include "mdf/group_end.h"
 #include "mdf/record_layout.h"
 
 namespace tracemill {
 
 struct DgBlock;
 struct DataBlock;
-
-// Why a data group's records ended; everything but CleanEnd is reported.
-enum class RecordEnd : uint8_t {
-    None,             // still reading
-    CleanEnd,         // the data ended between two records, or the group has no data
-    SeekFailed,       // the data block could not be positioned
-    CutShort,         // the data ended inside a record
-    UnknownRecordId,  // a record id no channel group has
-    RecordIdTooWide,  // record ids of more than 8 bytes
-    EmptyRecords,     // records of size 0 would never advance
-    OnlyVlsd,         // a group without record ids whose only group is VLSD
-    NotDecoded,       // the frame decoder refused a record
-};
 
 // A data block and, when the file is held in memory, its data section's
 // bytes; fixed while the records are read.
@@ -62,6 +50,10 @@ struct RecordReader {
     RecordEnd end = RecordEnd::None;
     uint64_t unknown_record_id = 0;
 };
+
+// Once the reader has no more records: whether its group ended cleanly, and how it ended.
+bool ended_cleanly(const RecordReader& reader);
+GroupEnd group_end(const RecordReader& reader);
 
 // Asks for what the next read of `reader` touches to be brought into the
 // cache: its next record's bytes and the layout and read plan it used last.
