@@ -48,15 +48,15 @@ std::shared_ptr<MdfBlock> make_block(BlockKind kind) {
         case BlockKind::ID: return std::make_shared<IdBlock>();
         case BlockKind::HD: return std::make_shared<HdBlock>();
         case BlockKind::FH: return std::make_shared<FhBlock>();
-        case BlockKind::TX:
-        case BlockKind::MD: return std::make_shared<TextBlock>();
+        case BlockKind::TX: return std::make_shared<TxBlock>();
+        case BlockKind::MD: return std::make_shared<MdBlock>();
         case BlockKind::DG: return std::make_shared<DgBlock>();
         case BlockKind::CG: return std::make_shared<CgBlock>();
         case BlockKind::CN: return std::make_shared<CnBlock>();
         case BlockKind::CC: return std::make_shared<CcBlock>();
         case BlockKind::SI: return std::make_shared<SiBlock>();
-        case BlockKind::DT:
-        case BlockKind::SD: return std::make_shared<DataBlock>();
+        case BlockKind::DT: return std::make_shared<DtBlock>();
+        case BlockKind::SD: return std::make_shared<SdBlock>();
         case BlockKind::None: break;
     }
     return nullptr;
@@ -271,9 +271,6 @@ bool read_child_chain(ByteStream* stream, uint64_t link, BlockCache& cache, Bloc
     return link == kNilLink || read_chain(stream, link, cache, list);
 }
 
-void move_list(BlockList& list, std::vector<BlockRef>& out) {
-    for (BlockRef& ref : list) move_ref(ref, out);
-    list.clear();
-}
+void report_unsupported_link() { TM_LOG(kError, "Unsupported parameter present in file"); }
 
 }  // namespace tracemill

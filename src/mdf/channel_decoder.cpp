@@ -116,17 +116,17 @@ Conversion make_conversion(const CcBlock* block) {
 void add_channel_decoders(const CnBlock& channel, ChannelDecoderList& list) {
     if (!channel.composition.empty()) {
         for (const BlockRef& member : channel.composition)
-            if (const CnBlock* member_channel = as_cn(member)) add_channel_decoders(*member_channel, list);
+            if (const CnBlock* member_channel = block_as<CnBlock>(member)) add_channel_decoders(*member_channel, list);
         return;
     }
     ChannelDecoder decoder;
-    if (const TextBlock* name = as_tx(channel.name)) decoder.name = name->text;
+    if (const TextBlock* name = block_as<TxBlock>(channel.name)) decoder.name = name->text;
     decoder.role = channel_role(decoder.name);
     // Computed in 32 bits, as the offsets are stored.
     decoder.bit_position = static_cast<uint32_t>(channel.byte_offset * 8u + channel.bit_offset);
     decoder.bit_count = channel.bit_count;
     set_value_kind(decoder, channel.data_type);
-    decoder.conversion = make_conversion(as_cc(channel.conversion));
+    decoder.conversion = make_conversion(block_as<CcBlock>(channel.conversion));
     if (channel.channel_type == CnBlock::kTypeVariableLength) decoder.data_link = channel.data;
     list.push_back(std::move(decoder));
 }
@@ -153,14 +153,6 @@ ChannelReadPlan plan_channel_reads(ChannelDecoderList& decoders, uint64_t record
         plan.last_with_role[static_cast<size_t>(decoder.role)] = {decoder.load, decoder.integer_value, &decoder};
     }
     return plan;
-}
-
-void build_channel_decoders(CgBlock& group) {
-    while (!group.decoders.empty()) group.decoders.pop_back();  // last first
-    for (const BlockRef& channel : group.channels)
-        if (const CnBlock* cn = as_cn(channel)) add_channel_decoders(*cn, group.decoders);
-    group.read_plan = plan_channel_reads(group.decoders, uint64_t{group.data_bytes} + group.inval_bytes);
-    group.frame_decoder = select_frame_decoder(group.decoders);
 }
 
 FrameDecoder select_frame_decoder(const ChannelDecoderList& decoders) {

@@ -1,8 +1,8 @@
 // How one channel's value is found in a record, converted and given a role,
 // and the per-group frame decoder that turns a record into a BusRecord.
 //
-// Decoder lists are built when a channel group is loaded; per record a frame
-// decoder only walks the list, reads bits and applies conversions.
+// Decoder lists are built once per channel group (group_plan.h); per record a
+// frame decoder only reads bits and applies conversions.
 #pragma once
 
 #include <bit>
@@ -21,7 +21,6 @@
 namespace tracemill {
 
 struct MdfBlock;
-struct CgBlock;
 struct CnBlock;
 struct RawRecord;
 
@@ -103,9 +102,6 @@ using FrameDecoder = bool (*)(const RawRecord& raw, BusRecord& record);
 
 // Role of a channel from its exact name; NoRole for names not in the table.
 ChannelRole channel_role(std::string_view name);
-
-// Rebuilds the group's `decoders` from its channels, in list order.
-void build_channel_decoders(CgBlock& group);
 
 // Appends the decoders of one channel: its composition members (recursively)
 // when it has any, else one decoder for the channel itself.

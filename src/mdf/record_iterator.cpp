@@ -14,6 +14,7 @@
 
 #include "mdf/block_reader.h"
 #include "mdf/blocks.h"
+#include "mdf/group_plan.h"
 #include "mdf/record_reader.h"
 
 namespace tracemill {
@@ -40,6 +41,7 @@ class RecordIterator {
 public:
     BusRecord* current = nullptr;
     double time_offset = 0;
+    GroupPlans plans;  // the readers' layouts point into these
     std::vector<std::unique_ptr<RecordReader>> readers;
     std::vector<RecordHead> heads;  // heads[0] holds the earliest pending record
     std::vector<GroupEnd> early_ends;
@@ -116,7 +118,7 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
     uint32_t group_number = 0;
     for (const BlockRef& ref : header.data_groups) {
         ++group_number;
-        DgBlock* group = as_dg(ref);
+        DgBlock* group = block_as<DgBlock>(ref);
         if (!group) continue;
         std::unique_ptr<RecordReader> reader(new (std::nothrow) RecordReader);
         if (!reader) {
@@ -126,6 +128,7 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
         }
         reader->data_group = group;
         reader->group_number = group_number;
+        prepare_record_layouts(*group, iterator->plans, reader->layouts);
         BusRecord* first = reader_first(*reader);
         if (!first) {
             iterator->note_end(*reader);

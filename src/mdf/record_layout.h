@@ -11,8 +11,8 @@
 namespace tracemill {
 
 struct DgBlock;
-struct CgBlock;
 struct DataBlock;
+class GroupPlans;
 
 // Where a record's variable-length signal data comes from.
 enum class SignalSource : uint8_t {
@@ -40,9 +40,10 @@ struct RecordLayout {
 
 using RecordLayouts = HashMap<uint64_t, RecordLayout>;
 
-// Fills the data group's `record_layouts` from its channel groups; called as
-// the last step of loading a data group. Never fails the load.
-void prepare_record_layouts(DgBlock& group);
+// Fills `layouts` with those of the data group's channel groups, taking their
+// plans from `plans`. A channel group whose plan cannot be made (no memory)
+// stops registration, as a repeated record id does.
+void prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayouts& layouts);
 
 // What a record reader hands to a frame decoder.
 struct RawRecord {

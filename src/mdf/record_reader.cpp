@@ -190,7 +190,7 @@ const RawRecord* read_without_record_id(RecordReader& reader) {
 
 const RecordLayout* layout_for(RecordReader& reader, uint64_t record_id) {
     if (reader.last_layout && reader.last_layout->record_id == record_id) return reader.last_layout;
-    const RecordLayout* layout = reader.data_group->record_layouts.find(record_id);
+    const RecordLayout* layout = reader.layouts.find(record_id);
     if (layout) reader.last_layout = layout;
     return layout;
 }
@@ -247,8 +247,8 @@ bool start_reading(RecordReader& reader) {
     reader.last_layout = nullptr;
     reader.records_delivered = 0;
     DgBlock* group = reader.data_group;
-    reader.data = group ? as_dt(group->data) : nullptr;
-    if (!reader.data || group->record_layouts.empty()) return ends(reader, RecordEnd::CleanEnd);
+    reader.data = group ? block_as<DtBlock>(group->data) : nullptr;
+    if (!reader.data || reader.layouts.empty()) return ends(reader, RecordEnd::CleanEnd);
     reader.section = BlockSection::of(reader.data);
     reader.data_size = reader.data->data_size();
     reader.signal = {};
@@ -256,7 +256,7 @@ bool start_reading(RecordReader& reader) {
     // A group with record ids is read with them, even when it has a single channel group.
     reader.by_record_id = group->record_id_size > 0;
     if (reader.by_record_id) return true;
-    reader.sole_layout = group->record_layouts.find(0);
+    reader.sole_layout = reader.layouts.find(0);
     if (!reader.sole_layout) return ends(reader, RecordEnd::CleanEnd);
     if (reader.sole_layout->record_size < 0) return ends(reader, RecordEnd::OnlyVlsd);
     if (reader.sole_layout->record_size == 0) return ends(reader, RecordEnd::EmptyRecords);
@@ -342,11 +342,9 @@ GroupEnd group_end(const RecordReader& reader) {
     end.end = reader.end;
     end.unknown_record_id = reader.unknown_record_id;
     end.holds_bus_data = !refused_as_no_bus_data(reader);
-    if (reader.data_group) {
-        reader.data_group->record_layouts.for_each([&](uint64_t, const RecordLayout& layout) {
-            if (layout.record_size >= 0) end.records_expected += layout.cycle_count;
-        });
-    }
+    reader.layouts.for_each([&](uint64_t, const RecordLayout& layout) {
+        if (layout.record_size >= 0) end.records_expected += layout.cycle_count;
+    });
     return end;
 }
 

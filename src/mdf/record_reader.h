@@ -29,6 +29,7 @@ inline constexpr uint32_t kMaxSignalLength = 128;
 
 struct RecordReader {
     DgBlock* data_group = nullptr;
+    RecordLayouts layouts;      // of the data group's channel groups, by record id
     uint32_t group_number = 0;  // 1-based place in the file's data groups, for messages
     uint64_t position = 0;      // within the data section of the group's DT block
     RawRecord raw;

@@ -11,6 +11,7 @@
 
 #include "mdf/blocks.h"
 #include "mdf/frame_decoders.h"
+#include "mdf/group_plan.h"
 
 namespace tracemill {
 namespace {
@@ -18,7 +19,7 @@ namespace {
 using ::testing::HasSubstr;
 
 BlockRef text_block(const std::string& text) {
-    auto block = std::make_shared<TextBlock>();
+    auto block = std::make_shared<TxBlock>();
     block->header.kind = BlockKind::TX;
     block->text = text;
     return block;
@@ -76,7 +77,7 @@ TEST(ChannelDecoders, TakePositionRoleConversionAndSignalLink) {
     cc->conversion_type = 1;
     cc->values = {1.5, 2};
     cn->conversion = cc;
-    auto sd = std::make_shared<DataBlock>();
+    auto sd = std::make_shared<SdBlock>();
     sd->header.kind = BlockKind::SD;
     cn->data = sd;
 
@@ -104,14 +105,15 @@ TEST(ChannelDecoders, ComposedChannelsGiveTheirMembersInOrder) {
     auto group = std::make_shared<CgBlock>();
     group->header.kind = BlockKind::CG;
     group->channels = {channel("Timestamp", 4, 0, 0, 64), frame};
-    group->decoders.push_back(ChannelDecoder{});  // rebuilt from scratch
-    build_channel_decoders(*group);
+    GroupPlan plan;
+    plan.decoders.push_back(ChannelDecoder{});  // rebuilt from scratch
+    build_group_plan(*group, plan);
 
     std::vector<std::string> names;
-    for (const ChannelDecoder& decoder : group->decoders) names.push_back(decoder.name);
+    for (const ChannelDecoder& decoder : plan.decoders) names.push_back(decoder.name);
     EXPECT_THAT(names, ::testing::ElementsAre("Timestamp", "CAN_DataFrame.ID", "CAN_DataFrame.IDE",
                                               "CAN_DataFrame.Dir", "CAN_DataFrame.DLC"));
-    EXPECT_EQ(frame_decoder_kind(group->frame_decoder), BusRecordKind::CanDataFrame);
+    EXPECT_EQ(frame_decoder_kind(plan.frame_decoder), BusRecordKind::CanDataFrame);
 }
 
 struct SelectCase {

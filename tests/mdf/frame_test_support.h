@@ -44,7 +44,7 @@ inline ChannelDecoderList make_decoders(const std::vector<TestChannel>& channels
 
 // A stand-in signal data block: the decoders only look at whether a link is set.
 inline std::shared_ptr<MdfBlock> some_signal_block() {
-    auto block = std::make_shared<DataBlock>();
+    auto block = std::make_shared<SdBlock>();
     block->header.kind = BlockKind::SD;
     return block;
 }
