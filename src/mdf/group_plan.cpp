@@ -4,6 +4,7 @@
 #include <new>
 
 #include "mdf/blocks.h"
+#include "mdf/bus/bus_kinds.h"
 
 namespace tracemill {
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mdf/block_reader.h"
+#include "mdf/bus/bus_kinds.h"
 
 namespace tracemill {
 
@@ -115,7 +116,7 @@ bool comment_properties(const BlockRef& comment, MetadataMap& map) {
 bool is_bus_source_with_properties(const MdfBlock* block) {
     const SiBlock* source = block_as<SiBlock>(block);
     if (!source || !source->is_bus()) return false;
-    return (source->bus_type == 2 || source->bus_type == 3) && block_as<MdBlock>(source->comment);
+    return is_decoded_bus_type(source->bus_type) && block_as<MdBlock>(source->comment);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 #include "common/log.h"
 #include "mdf/blocks.h"
-#include "mdf/frame_decoders.h"
+#include "mdf/bus/bus_kinds.h"
 
 namespace tracemill {
 

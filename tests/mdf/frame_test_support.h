@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mdf/blocks.h"
+#include "mdf/bus/bus_kinds.h"
 #include "mdf/channel_decoder.h"
 #include "mdf/record_layout.h"
 
@@ -28,7 +29,7 @@ struct TestChannel {
 inline ChannelDecoder make_decoder(const TestChannel& channel) {
     ChannelDecoder decoder;
     decoder.name = channel.name;
-    decoder.role = channel_role(channel.name);
+    decoder.role = channel_role(channel.name);  // as the bus kinds name the roles
     decoder.bit_position = channel.byte_offset * 8u + channel.bit_offset;
     decoder.bit_count = channel.bit_count;
     decoder.value_kind = channel.kind;
@@ -76,13 +77,25 @@ inline std::vector<uint8_t> signal_entry(uint32_t length, const std::vector<uint
     return entry;
 }
 
-inline RawRecord raw_record(const std::vector<uint8_t>& record, const ChannelDecoderList& decoders,
-                            const std::vector<uint8_t>& signal = {}) {
+// A record as the reader hands it to a frame decoder: with its group's
+// decoders and the read plan made for records of its size.
+struct TestRecord {
+    ChannelDecoderList decoders;
+    ChannelReadPlan plan;
     RawRecord raw;
-    raw.record = record;
-    raw.signal = signal;
-    raw.decoders = &decoders;
-    return raw;
-}
+
+    TestRecord(const std::vector<uint8_t>& record, const ChannelDecoderList& group,
+               const std::vector<uint8_t>& signal = {})
+        : decoders(group), plan(plan_channel_reads(decoders, record.size())) {
+        raw.record = record;
+        raw.signal = signal;
+        raw.decoders = &decoders;
+        raw.read_plan = &plan;
+    }
+    TestRecord(const TestRecord&) = delete;
+    TestRecord& operator=(const TestRecord&) = delete;
+
+    operator const RawRecord&() const { return raw; }
+};
 
 }  // namespace tracemill::testing_support

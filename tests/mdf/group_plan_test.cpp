@@ -1,0 +1,60 @@
+// Making a channel group's decoding plan from its channel blocks.
+#include "mdf/group_plan.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mdf/blocks.h"
+#include "mdf/bus/can.h"
+
+namespace tracemill {
+namespace {
+
+BlockRef text_block(const std::string& text) {
+    auto block = std::make_shared<TxBlock>();
+    block->header.kind = BlockKind::TX;
+    block->text = text;
+    return block;
+}
+
+std::shared_ptr<CnBlock> channel(const std::string& name, uint8_t data_type = 0, uint32_t byte_offset = 0,
+                                 uint8_t bit_offset = 0, uint32_t bit_count = 8) {
+    auto block = std::make_shared<CnBlock>();
+    block->header.kind = BlockKind::CN;
+    if (!name.empty()) block->name = text_block(name);
+    block->data_type = data_type;
+    block->byte_offset = byte_offset;
+    block->bit_offset = bit_offset;
+    block->bit_count = bit_count;
+    return block;
+}
+
+TEST(GroupPlan, ComposedChannelsGiveTheirMembersInOrder) {
+    auto frame = channel("CAN_DataFrame");
+    auto nested = channel("CAN_DataFrame.Flags");
+    nested->composition = {channel("CAN_DataFrame.IDE"), channel("CAN_DataFrame.Dir")};
+    frame->composition = {channel("CAN_DataFrame.ID"), nested, channel("CAN_DataFrame.DLC")};
+
+    auto group = std::make_shared<CgBlock>();
+    group->header.kind = BlockKind::CG;
+    group->channels = {channel("Timestamp", 4, 0, 0, 64), frame};
+    group->data_bytes = 16;
+    GroupPlan plan;
+    plan.decoders.push_back(ChannelDecoder{});  // rebuilt from scratch
+    build_group_plan(*group, plan);
+
+    std::vector<std::string> names;
+    for (const ChannelDecoder& decoder : plan.decoders) names.push_back(decoder.name);
+    EXPECT_THAT(names, ::testing::ElementsAre("Timestamp", "CAN_DataFrame.ID", "CAN_DataFrame.IDE",
+                                              "CAN_DataFrame.Dir", "CAN_DataFrame.DLC"));
+    EXPECT_EQ(plan.frame_decoder, decode_can_data_frame);
+    EXPECT_EQ(plan.read_plan.record_size, 16u);
+    EXPECT_EQ(plan.read_plan[can::Dir].decoder, &plan.decoders[3]);
+}
+
+}  // namespace
+}  // namespace tracemill
