@@ -56,5 +56,20 @@ TEST(GroupPlan, ComposedChannelsGiveTheirMembersInOrder) {
     EXPECT_EQ(plan.read_plan[can::Dir].decoder, &plan.decoders[3]);
 }
 
+TEST(GroupPlans, OnePlanPerChannelGroup) {
+    auto first = std::make_shared<CgBlock>();
+    first->header.kind = BlockKind::CG;
+    first->channels = {channel("CAN_DataFrame.ID")};
+    auto second = std::make_shared<CgBlock>();
+    second->header.kind = BlockKind::CG;
+    GroupPlans plans;
+    const GroupPlan* plan = plans.plan_for(*first);
+    ASSERT_NE(plan, nullptr);
+    EXPECT_EQ(plan->decoders.size(), 1u);
+    // Asked again, as by a second data group linking the same channel group.
+    EXPECT_EQ(plans.plan_for(*first), plan);
+    EXPECT_NE(plans.plan_for(*second), plan);
+}
+
 }  // namespace
 }  // namespace tracemill
