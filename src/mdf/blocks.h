@@ -87,8 +87,8 @@ struct MdfBlock {
         return true;
     }
 
-    // Appends every block this one references: single references first, then
-    // list members, in the kind's visiting order.
+    // Appends every block this one references, in the order of the kind's
+    // links (members of a list in list order).
     virtual void collect_refs(std::vector<const MdfBlock*>& out) const { (void)out; }
 
     // Moves every reference this block holds into `out`, so a graph can be
@@ -101,7 +101,8 @@ struct MdfBlock {
 bool begin_block_load(MdfBlock& block, ByteStream* stream, const BlockHeader& header, uint64_t required_links,
                       std::vector<uint64_t>& links);
 
-// What the block reader offers the link table (block_reader.h has the details).
+// What the block reader offers the link table: one block into `target`, and a
+// chain of children into `list`. A nil link succeeds and reads nothing.
 bool read_ref(ByteStream* stream, uint64_t link, BlockCache& cache, BlockRef& target);
 bool read_child_chain(ByteStream* stream, uint64_t link, BlockCache& cache, BlockList& list);
 // Logs that the file uses a link this reader does not support.
@@ -400,8 +401,7 @@ struct DataBlock : MdfBlock, ByteStream {
     // Set when the source holds the whole file in memory: lets readers take
     // bytes by pointer instead of calling read per field.
     const uint8_t* source_memory = nullptr;
-    uint64_t source_memory_size = 0;
-    uint64_t source_size = 0;  // of the whole stream: where the file's data ends
+    uint64_t source_size = 0;  // of the whole stream, held in memory or not: where the file ends
 
     // length − 24, or 0 for a shorter block.
     uint64_t data_size() const { return header.length > kBlockHeaderSize ? header.length - kBlockHeaderSize : 0; }
@@ -410,11 +410,11 @@ struct DataBlock : MdfBlock, ByteStream {
     // held in memory. Only the first direct_size() bytes are there (a length
     // that claims more than the file holds is cut at the end of the file).
     const uint8_t* direct_data() const {
-        return source_memory && data_start <= source_memory_size ? source_memory + data_start : nullptr;
+        return source_memory && data_start <= source_size ? source_memory + data_start : nullptr;
     }
     uint64_t direct_size() const {
         if (!direct_data()) return 0;
-        const uint64_t available = source_memory_size - data_start;
+        const uint64_t available = source_size - data_start;
         return data_size() < available ? data_size() : available;
     }
 
