@@ -55,7 +55,8 @@ std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset,
     uint64_t delivered = 0;
     while (delivered < count) {
         const int64_t n = stream_read(&block, buffer.data() + delivered, count - delivered);
-        if (n < 0) fault = Fault::Read;
+        // The data ending before the stream's own size is a read that failed too.
+        if (n < 0 || (n == 0 && block.data_start + offset + delivered < block.source_size)) fault = Fault::Read;
         if (n <= 0) break;
         delivered += static_cast<uint64_t>(n);
     }

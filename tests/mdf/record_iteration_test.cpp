@@ -468,6 +468,7 @@ struct GroupEndCase {
     void (*spoil)(tools::DataGroupSpec& first, tools::DataGroupSpec& second);
     ReadPath path;
     bool fail_reads_in_first_group;
+    int64_t failed_result;  // of those reads
     std::vector<std::tuple<uint32_t, uint64_t, uint64_t, RecordEnd, bool>> early;  // group, read, expected, end, bus data
     bool read_failed;
 };
@@ -490,7 +491,7 @@ TEST_P(GroupEnds, AreReportedAfterTheLastRecord) {
     const int64_t fail_from = c.fail_reads_in_first_group
                                   ? static_cast<int64_t>(tools::write_mdf(file).offset_of("dg0.dt") + 24 + 30)
                                   : INT64_MAX;
-    const auto result = read_frames(file, c.path, fail_from);
+    const auto result = read_frames(file, c.path, fail_from, c.failed_result);
     std::vector<std::tuple<uint32_t, uint64_t, uint64_t, RecordEnd, bool>> early;
     for (const GroupEnd& end : result.early_ends)
         early.emplace_back(end.group_number, end.records_read, end.records_expected, end.end, end.holds_bus_data);
@@ -511,15 +512,17 @@ void no_bus_channels_in_first(tools::DataGroupSpec& first, tools::DataGroupSpec&
 INSTANTIATE_TEST_SUITE_P(
     Cases, GroupEnds,
     ::testing::Values(
-        GroupEndCase{"all read", nullptr, ReadPath::Memory, false, {}, false},
-        GroupEndCase{"unregistered id mid-data", unknown_id_in_first, ReadPath::Memory, false,
+        GroupEndCase{"all read", nullptr, ReadPath::Memory, false, 0, {}, false},
+        GroupEndCase{"unregistered id mid-data", unknown_id_in_first, ReadPath::Memory, false, 0,
                      {{1, 1, 3, RecordEnd::UnknownRecordId, true}}, false},
-        GroupEndCase{"record cut before the next data block", cut_first, ReadPath::Stream, false,
+        GroupEndCase{"record cut before the next data block", cut_first, ReadPath::Stream, false, 0,
                      {{1, 2, 3, RecordEnd::CutShort, true}}, false},
-        GroupEndCase{"record cut at the end of the file is clean", cut_second, ReadPath::Stream, false, {}, false},
-        GroupEndCase{"group without bus data", no_bus_channels_in_first, ReadPath::Memory, false,
+        GroupEndCase{"record cut at the end of the file is clean", cut_second, ReadPath::Stream, false, 0, {}, false},
+        GroupEndCase{"group without bus data", no_bus_channels_in_first, ReadPath::Memory, false, 0,
                      {{1, 0, 3, RecordEnd::NotDecoded, false}}, false},
-        GroupEndCase{"read failure", nullptr, ReadPath::Stream, true, {{1, 1, 3, RecordEnd::ReadFailed, true}}, true}),
+        GroupEndCase{"read failure", nullptr, ReadPath::Stream, true, -1, {{1, 1, 3, RecordEnd::ReadFailed, true}}, true},
+        GroupEndCase{"data ending before the file does", nullptr, ReadPath::Stream, true, 0,
+                     {{1, 1, 3, RecordEnd::ReadFailed, true}}, true}),
     [](const auto& info) {
         std::string name = info.param.what;
         for (char& ch : name)
