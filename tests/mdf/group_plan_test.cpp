@@ -10,28 +10,12 @@
 
 #include "mdf/blocks.h"
 #include "mdf/bus/can.h"
+#include "mdf/frame_test_support.h"
 
 namespace tracemill {
 namespace {
 
-BlockRef text_block(const std::string& text) {
-    auto block = std::make_shared<TxBlock>();
-    block->header.kind = BlockKind::TX;
-    block->text = text;
-    return block;
-}
-
-std::shared_ptr<CnBlock> channel(const std::string& name, uint8_t data_type = 0, uint32_t byte_offset = 0,
-                                 uint8_t bit_offset = 0, uint32_t bit_count = 8) {
-    auto block = std::make_shared<CnBlock>();
-    block->header.kind = BlockKind::CN;
-    if (!name.empty()) block->name = text_block(name);
-    block->data_type = data_type;
-    block->byte_offset = byte_offset;
-    block->bit_offset = bit_offset;
-    block->bit_count = bit_count;
-    return block;
-}
+using testing_support::channel;
 
 TEST(GroupPlan, ComposedChannelsGiveTheirMembersInOrder) {
     auto frame = channel("CAN_DataFrame");
