@@ -49,7 +49,7 @@ bool read_file_info(const MdfFile& file, FileInfo& info) {
     info.split = 0;
 
     const IdBlock* id = file.id_block();
-    const HdBlock* header = id ? as_hd(id->hd) : nullptr;
+    const HdBlock* header = id ? block_as<HdBlock>(id->hd) : nullptr;
     if (!id) {
         TM_LOG(kError, "Could not read ID block");
     } else if (!header) {

@@ -1,10 +1,9 @@
 // Field reads shared by the block loaders: signed and floating-point fields
-// on top of the unsigned little-endian reads, and the data-section reader.
+// on top of the unsigned little-endian reads.
 #pragma once
 
 #include <bit>
 #include <cstdint>
-#include <optional>
 
 #include "streams/field_reader.h"
 
@@ -22,13 +21,6 @@ inline bool read_f64(FieldReader& fields, double& value) {
     if (!fields.read_u64(raw)) return false;
     value = std::bit_cast<double>(raw);
     return true;
-}
-
-// A reader for the data section at `data_start`; none when the stream cannot
-// be positioned there.
-inline std::optional<FieldReader> data_section_fields(ByteStream* stream, int64_t data_start) {
-    if (stream_seek(stream, data_start, kSeekSet) != data_start) return std::nullopt;
-    return FieldReader::at(stream);
 }
 
 }  // namespace tracemill

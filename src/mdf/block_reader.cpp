@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "common/log.h"
+#include "common/log_escape.h"
 #include "streams/field_reader.h"
 #include "streams/byte_stream.h"
 
@@ -35,15 +37,15 @@ std::shared_ptr<MdfBlock> make_block(BlockKind kind) {
         case BlockKind::ID: return std::make_shared<IdBlock>();
         case BlockKind::HD: return std::make_shared<HdBlock>();
         case BlockKind::FH: return std::make_shared<FhBlock>();
-        case BlockKind::TX:
-        case BlockKind::MD: return std::make_shared<TextBlock>();
+        case BlockKind::TX: return std::make_shared<TxBlock>();
+        case BlockKind::MD: return std::make_shared<MdBlock>();
         case BlockKind::DG: return std::make_shared<DgBlock>();
         case BlockKind::CG: return std::make_shared<CgBlock>();
         case BlockKind::CN: return std::make_shared<CnBlock>();
         case BlockKind::CC: return std::make_shared<CcBlock>();
         case BlockKind::SI: return std::make_shared<SiBlock>();
-        case BlockKind::DT:
-        case BlockKind::SD: return std::make_shared<DataBlock>();
+        case BlockKind::DT: return std::make_shared<DtBlock>();
+        case BlockKind::SD: return std::make_shared<SdBlock>();
         case BlockKind::None: break;
     }
     return nullptr;
@@ -124,9 +126,9 @@ std::optional<BlockHeader> read_block_header(ByteStream* stream) {
         for (int i = 7; i >= 0; --i) header.link_count = (header.link_count << 8) | raw[16 + i];
         return header;
     }
-    char id_text[9] = {};
-    std::memcpy(id_text, raw, 8);
-    TM_LOG(kError, "Unable to load block header for type %s", id_text);
+    // The identifier comes from the file: shown escaped, up to its first zero byte.
+    const std::string_view id(reinterpret_cast<const char*>(raw), strnlen(reinterpret_cast<const char*>(raw), 8));
+    TM_LOG(kError, "Unable to load block header for type %s", escape_file_text(id).c_str());
     return std::nullopt;
 }
 
@@ -258,9 +260,6 @@ bool read_child_chain(ByteStream* stream, uint64_t link, BlockCache& cache, Bloc
     return link == kNilLink || read_chain(stream, link, cache, list);
 }
 
-void move_list(BlockList& list, std::vector<BlockRef>& out) {
-    for (BlockRef& ref : list) move_ref(ref, out);
-    list.clear();
-}
+void report_unsupported_link() { TM_LOG(kError, "Unsupported parameter present in file"); }
 
 }  // namespace tracemill

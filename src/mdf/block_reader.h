@@ -88,30 +88,8 @@ struct MdfFile {
     ByteStream* stream = nullptr;
     BlockRef id;
 
-    IdBlock* id_block() const { return as_id(id); }
-    HdBlock* header() const { return id_block() ? as_hd(id_block()->hd) : nullptr; }
+    IdBlock* id_block() const { return block_as<IdBlock>(id); }
+    HdBlock* header() const { return id_block() ? block_as<HdBlock>(id_block()->hd) : nullptr; }
 };
-
-// --- helpers for the kind loaders ---
-
-// Resolves one single-reference link into `target`; false when a non-nil link
-// cannot be read.
-bool read_ref(ByteStream* stream, uint64_t link, BlockCache& cache, BlockRef& target);
-
-// Resolves a first-child link into `list`; a nil link succeeds.
-bool read_child_chain(ByteStream* stream, uint64_t link, BlockCache& cache, BlockList& list);
-
-// Moves `ref` into `out` when it is set.
-inline void move_ref(BlockRef& ref, std::vector<BlockRef>& out) {
-    if (ref) out.push_back(std::move(ref));
-}
-void move_list(BlockList& list, std::vector<BlockRef>& out);
-
-inline void collect(const BlockRef& ref, std::vector<const MdfBlock*>& out) {
-    if (ref) out.push_back(ref.get());
-}
-inline void collect(const BlockList& list, std::vector<const MdfBlock*>& out) {
-    for (const BlockRef& ref : list) collect(ref, out);
-}
 
 }  // namespace tracemill

@@ -5,18 +5,19 @@
 // then its data section. Each struct below lists its links and data fields in
 // file order, next to the loader that reads them (the *_block.cpp files).
 // Blocks are shared through BlockRef; a parent holds references to its
-// children, never the other way round.
+// children, never the other way round. Blocks hold what is on disk and
+// nothing else: how records are decoded is worked out from them later.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "common/hash_map.h"
-#include "mdf/channel_decoder.h"
-#include "mdf/record_layout.h"
 #include "streams/byte_stream.h"
+#include "streams/field_reader.h"
 
 namespace tracemill {
 
@@ -86,8 +87,8 @@ struct MdfBlock {
         return true;
     }
 
-    // Appends every block this one references: single references first, then
-    // list members, in the kind's visiting order.
+    // Appends every block this one references, in the order of the kind's
+    // links (members of a list in list order).
     virtual void collect_refs(std::vector<const MdfBlock*>& out) const { (void)out; }
 
     // Moves every reference this block holds into `out`, so a graph can be
@@ -100,20 +101,98 @@ struct MdfBlock {
 bool begin_block_load(MdfBlock& block, ByteStream* stream, const BlockHeader& header, uint64_t required_links,
                       std::vector<uint64_t>& links);
 
-// A kind with exactly `kLinks` links; when `kChained`, link 0 is the next
-// sibling of a chain.
-template <uint64_t kLinks, bool kChained>
-struct LinkedBlock : MdfBlock {
-    static constexpr uint64_t kLinkCount = kLinks;
+// What the block reader offers the link table: one block into `target`, and a
+// chain of children into `list`. A nil link succeeds and reads nothing.
+bool read_ref(ByteStream* stream, uint64_t link, BlockCache& cache, BlockRef& target);
+bool read_child_chain(ByteStream* stream, uint64_t link, BlockCache& cache, BlockList& list);
+// Logs that the file uses a link this reader does not support.
+void report_unsupported_link();
 
+// How a kind uses one of its links.
+enum class LinkUse : uint8_t {
+    Next,         // the next sibling of a chain (link 0 of a chained kind)
+    Chain,        // the first of a chain of children, read into a list
+    Ref,          // one block
+    MustBeNil,    // a link this reader does not support: a set one fails the file
+};
+
+// One link of kind `Block`, in the file's link order: its use and the member it fills.
+template <class Block>
+struct Link {
+    LinkUse use;
+    BlockRef Block::*ref = nullptr;    // for Ref
+    BlockList Block::*list = nullptr;  // for Chain
+};
+
+template <class Block>
+constexpr Link<Block> next_link() { return {LinkUse::Next}; }
+template <class Block>
+constexpr Link<Block> nil_link() { return {LinkUse::MustBeNil}; }
+template <class Block>
+constexpr Link<Block> ref_link(BlockRef Block::*ref) { return {LinkUse::Ref, ref, nullptr}; }
+template <class Block>
+constexpr Link<Block> chain_link(BlockList Block::*list) { return {LinkUse::Chain, nullptr, list}; }
+
+// A kind with links. Each kind declares its links once, in file order, as
+// `static constexpr auto links()`; loading them, collecting the references
+// and dropping them all follow from that table. The kind itself reads its
+// data section in `read_data`.
+template <class Block>
+struct LinkedBlock : MdfBlock {
     bool begin_load(ByteStream* stream, BlockCache&, const BlockHeader& header, std::vector<uint64_t>& links,
                     uint64_t& next_sibling) override {
-        if (!begin_block_load(*this, stream, header, kLinks, links)) return false;
-        if constexpr (kChained) next_sibling = links[0];
+        constexpr auto table = Block::links();
+        if (!begin_block_load(*this, stream, header, table.size(), links)) return false;
+        if constexpr (table[0].use == LinkUse::Next) next_sibling = links[0];
         return true;
     }
 
-    int64_t data_start() const { return static_cast<int64_t>(file_offset + kBlockHeaderSize + 8 * kLinks); }
+    bool finish_load(ByteStream* stream, BlockCache& cache, const std::vector<uint64_t>& links) override {
+        constexpr auto table = Block::links();
+        auto& self = static_cast<Block&>(*this);
+        for (size_t i = 0; i < table.size(); ++i) {
+            const Link<Block>& link = table[i];
+            bool ok = true;
+            switch (link.use) {
+            case LinkUse::Next: break;  // the block reader follows it
+            case LinkUse::Chain: ok = read_child_chain(stream, links[i], cache, self.*link.list); break;
+            case LinkUse::Ref: ok = read_ref(stream, links[i], cache, self.*link.ref); break;
+            case LinkUse::MustBeNil:
+                if (links[i] != kNilLink) {
+                    report_unsupported_link();
+                    ok = false;
+                }
+                break;
+            }
+            if (!ok) return false;
+        }
+        const auto start = static_cast<int64_t>(file_offset + kBlockHeaderSize + 8 * table.size());
+        if (stream_seek(stream, start, kSeekSet) != start) return false;
+        FieldReader fields = FieldReader::at(stream);
+        return self.read_data(fields);
+    }
+
+    void collect_refs(std::vector<const MdfBlock*>& out) const override {
+        const auto& self = static_cast<const Block&>(*this);
+        for (const Link<Block>& link : Block::links()) {
+            if (link.ref && self.*link.ref) out.push_back((self.*link.ref).get());
+            if (link.list)
+                for (const BlockRef& member : self.*link.list)
+                    if (member) out.push_back(member.get());
+        }
+    }
+
+    void drop_refs(std::vector<BlockRef>& out) override {
+        auto& self = static_cast<Block&>(*this);
+        for (const Link<Block>& link : Block::links()) {
+            if (link.ref && self.*link.ref) out.push_back(std::move(self.*link.ref));
+            if (link.list) {
+                for (BlockRef& member : self.*link.list)
+                    if (member) out.push_back(std::move(member));
+                (self.*link.list).clear();
+            }
+        }
+    }
 };
 
 // ID: 64 bytes at offset 0, no block header.
@@ -138,7 +217,7 @@ struct IdBlock final : MdfBlock {
 // HD, 6 links: first DG, first FH, channel hierarchy, attachment, event, comment.
 // Data: u64 start_time_ns, i16 tz, i16 dst, u8 time_flags, u8 time_class,
 // u8 flags, reserved (1), f64 start angle, f64 start distance.
-struct HdBlock final : LinkedBlock<6, false> {
+struct HdBlock final : LinkedBlock<HdBlock> {
     static constexpr BlockKind kKind = BlockKind::HD;
 
     BlockList data_groups;
@@ -153,13 +232,15 @@ struct HdBlock final : LinkedBlock<6, false> {
     double start_angle_rad = 0;
     double start_distance_m = 0;
 
-    bool finish_load(ByteStream*, BlockCache&, const std::vector<uint64_t>& links) override;
-    void collect_refs(std::vector<const MdfBlock*>& out) const override;
-    void drop_refs(std::vector<BlockRef>& out) override;
+    static constexpr auto links() {
+        return std::array{chain_link(&HdBlock::data_groups), chain_link(&HdBlock::file_history), nil_link<HdBlock>(),
+                          nil_link<HdBlock>(), nil_link<HdBlock>(), ref_link(&HdBlock::comment)};
+    }
+    bool read_data(FieldReader& fields);
 };
 
 // FH, 2 links: next FH, comment. Data: u64 time_ns, i16 tz, i16 dst, u8 time_flags.
-struct FhBlock final : LinkedBlock<2, true> {
+struct FhBlock final : LinkedBlock<FhBlock> {
     static constexpr BlockKind kKind = BlockKind::FH;
 
     BlockRef comment;
@@ -168,38 +249,38 @@ struct FhBlock final : LinkedBlock<2, true> {
     int16_t dst_offset_min = 0;
     uint8_t time_flags = 0;
 
-    bool finish_load(ByteStream*, BlockCache&, const std::vector<uint64_t>& links) override;
-    void collect_refs(std::vector<const MdfBlock*>& out) const override;
-    void drop_refs(std::vector<BlockRef>& out) override;
+    static constexpr auto links() { return std::array{next_link<FhBlock>(), ref_link(&FhBlock::comment)}; }
+    bool read_data(FieldReader& fields);
 };
 
 // TX (plain text) and MD (XML), no links: the data section is the text.
-struct TextBlock final : MdfBlock {
+struct TextBlock : MdfBlock {
     std::string text;
 
     bool begin_load(ByteStream*, BlockCache&, const BlockHeader&, std::vector<uint64_t>&, uint64_t&) override;
 };
 
 // DG, 4 links: next DG, first CG, data block, comment. Data: u8 record_id_size.
-struct DgBlock final : LinkedBlock<4, true> {
+struct DgBlock final : LinkedBlock<DgBlock> {
     static constexpr BlockKind kKind = BlockKind::DG;
 
     BlockList channel_groups;
     BlockRef data;  // a DT block; other kinds are passed over by the readers
     BlockRef comment;
     uint8_t record_id_size = 0;
-    RecordLayouts record_layouts;  // filled by prepare_record_layouts
 
-    bool finish_load(ByteStream*, BlockCache&, const std::vector<uint64_t>& links) override;
-    void collect_refs(std::vector<const MdfBlock*>& out) const override;
-    void drop_refs(std::vector<BlockRef>& out) override;
+    static constexpr auto links() {
+        return std::array{next_link<DgBlock>(), chain_link(&DgBlock::channel_groups), ref_link(&DgBlock::data),
+                          ref_link(&DgBlock::comment)};
+    }
+    bool read_data(FieldReader& fields);
 };
 
 // CG, 6 links: next CG, first CN, acquisition name, acquisition source,
 // first sample reduction (must be nil), comment.
 // Data: u64 record_id, u64 cycle_count, u16 flags, u16 path_separator,
 // reserved (4), u32 data_bytes, u32 inval_bytes.
-struct CgBlock final : LinkedBlock<6, true> {
+struct CgBlock final : LinkedBlock<CgBlock> {
     static constexpr BlockKind kKind = BlockKind::CG;
     static constexpr uint16_t kFlagVlsd = 1;  // records carry variable-length signal data
 
@@ -213,22 +294,21 @@ struct CgBlock final : LinkedBlock<6, true> {
     uint16_t path_separator = 0;
     uint32_t data_bytes = 0;
     uint32_t inval_bytes = 0;
-    ChannelDecoderList decoders;  // built by build_channel_decoders
-    ChannelReadPlan read_plan;    // made with the decoders
-    FrameDecoder frame_decoder = nullptr;
 
     bool is_vlsd() const { return (flags & kFlagVlsd) != 0; }
 
-    bool finish_load(ByteStream*, BlockCache&, const std::vector<uint64_t>& links) override;
-    void collect_refs(std::vector<const MdfBlock*>& out) const override;
-    void drop_refs(std::vector<BlockRef>& out) override;
+    static constexpr auto links() {
+        return std::array{next_link<CgBlock>(),         chain_link(&CgBlock::channels), ref_link(&CgBlock::acq_name),
+                          ref_link(&CgBlock::acq_source), nil_link<CgBlock>(),           ref_link(&CgBlock::comment)};
+    }
+    bool read_data(FieldReader& fields);
 };
 
 // CN, 8 links: next CN, composition, name, source, conversion, signal data,
 // unit, comment. Data (72 bytes): u8 channel_type, u8 sync_type, u8 data_type,
 // u8 bit_offset, u32 byte_offset, u32 bit_count, u32 flags, u32 inval_bit_pos,
 // u8 precision, reserved (1), u16 attachment_count, then six f64 ranges/limits.
-struct CnBlock final : LinkedBlock<8, true> {
+struct CnBlock final : LinkedBlock<CnBlock> {
     static constexpr BlockKind kKind = BlockKind::CN;
     static constexpr uint8_t kTypeVariableLength = 1;
 
@@ -256,15 +336,18 @@ struct CnBlock final : LinkedBlock<8, true> {
     double limit_ext_min = 0;
     double limit_ext_max = 0;
 
-    bool finish_load(ByteStream*, BlockCache&, const std::vector<uint64_t>& links) override;
-    void collect_refs(std::vector<const MdfBlock*>& out) const override;
-    void drop_refs(std::vector<BlockRef>& out) override;
+    static constexpr auto links() {
+        return std::array{next_link<CnBlock>(),         chain_link(&CnBlock::composition), ref_link(&CnBlock::name),
+                          ref_link(&CnBlock::source),     ref_link(&CnBlock::conversion),    ref_link(&CnBlock::data),
+                          ref_link(&CnBlock::unit),       ref_link(&CnBlock::comment)};
+    }
+    bool read_data(FieldReader& fields);
 };
 
 // CC, 4 links: name, unit, comment, inverse. Data: u8 conversion_type,
 // u8 precision, u16 flags, u16 ref_count, u16 val_count, f64 phy_range_min,
 // f64 phy_range_max, val_count × f64 values.
-struct CcBlock final : LinkedBlock<4, false> {
+struct CcBlock final : LinkedBlock<CcBlock> {
     static constexpr BlockKind kKind = BlockKind::CC;
 
     BlockRef name;
@@ -280,52 +363,45 @@ struct CcBlock final : LinkedBlock<4, false> {
     double phy_range_max = 0;
     std::vector<double> values;  // exactly val_count entries, file order
 
-    bool finish_load(ByteStream*, BlockCache&, const std::vector<uint64_t>& links) override;
-    void collect_refs(std::vector<const MdfBlock*>& out) const override;
-    void drop_refs(std::vector<BlockRef>& out) override;
+    static constexpr auto links() {
+        return std::array{ref_link(&CcBlock::name), ref_link(&CcBlock::unit), ref_link(&CcBlock::comment),
+                          ref_link(&CcBlock::inverse)};
+    }
+    bool read_data(FieldReader& fields);
 };
 
-enum class SourceKind : uint8_t { Other, Bus };
-enum class BusKind : uint8_t { None, Can, Lin, Other };
-
 // SI, 3 links: name, path, comment. Data: u8 source_type, u8 bus_type, u8 flags.
-struct SiBlock final : LinkedBlock<3, false> {
+struct SiBlock final : LinkedBlock<SiBlock> {
     static constexpr BlockKind kKind = BlockKind::SI;
+    static constexpr uint8_t kSourceTypeBus = 2;
 
     BlockRef name;
     BlockRef path;
     BlockRef comment;
     uint8_t source_type = 0;
-    uint8_t bus_type = 0;
+    uint8_t bus_type = 0;  // which bus, for a bus source: the bus kinds know their codes
     uint8_t flags = 0;
 
-    SourceKind source_kind() const { return source_type == 2 ? SourceKind::Bus : SourceKind::Other; }
-    BusKind bus_kind() const {
-        switch (bus_type) {
-            case 0: return BusKind::None;
-            case 2: return BusKind::Can;
-            case 3: return BusKind::Lin;
-            default: return BusKind::Other;
-        }
-    }
+    bool is_bus() const { return source_type == kSourceTypeBus; }
 
-    bool finish_load(ByteStream*, BlockCache&, const std::vector<uint64_t>& links) override;
-    void collect_refs(std::vector<const MdfBlock*>& out) const override;
-    void drop_refs(std::vector<BlockRef>& out) override;
+    static constexpr auto links() {
+        return std::array{ref_link(&SiBlock::name), ref_link(&SiBlock::path), ref_link(&SiBlock::comment)};
+    }
+    bool read_data(FieldReader& fields);
 };
 
 // DT and SD: the whole block behind the 24-byte header is data, left unread
 // at load time. The block is itself a read-only stream over that data
 // section (write and close stay absent). The stream it was read from is
 // borrowed, never closed through the block.
-struct DataBlock final : MdfBlock, ByteStream {
+struct DataBlock : MdfBlock, ByteStream {
     uint64_t data_start = 0;  // stream position directly behind the header
     uint64_t position = 0;    // read position within the data section
     ByteStream* source = nullptr;
     // Set when the source holds the whole file in memory: lets readers take
     // bytes by pointer instead of calling read per field.
     const uint8_t* source_memory = nullptr;
-    uint64_t source_memory_size = 0;
+    uint64_t source_size = 0;  // of the whole stream, held in memory or not: where the file ends
 
     // length − 24, or 0 for a shorter block.
     uint64_t data_size() const { return header.length > kBlockHeaderSize ? header.length - kBlockHeaderSize : 0; }
@@ -334,11 +410,11 @@ struct DataBlock final : MdfBlock, ByteStream {
     // held in memory. Only the first direct_size() bytes are there (a length
     // that claims more than the file holds is cut at the end of the file).
     const uint8_t* direct_data() const {
-        return source_memory && data_start <= source_memory_size ? source_memory + data_start : nullptr;
+        return source_memory && data_start <= source_size ? source_memory + data_start : nullptr;
     }
     uint64_t direct_size() const {
         if (!direct_data()) return 0;
-        const uint64_t available = source_memory_size - data_start;
+        const uint64_t available = source_size - data_start;
         return data_size() < available ? data_size() : available;
     }
 
@@ -349,50 +425,30 @@ struct DataBlock final : MdfBlock, ByteStream {
     bool begin_load(ByteStream*, BlockCache&, const BlockHeader&, std::vector<uint64_t>&, uint64_t&) override;
 };
 
-// Typed access: the block when it is present and of that kind, else nullptr.
+
+// The kinds that share a layout, told apart by their identifier.
+template <class Layout, BlockKind kBlockKind>
+struct BlockOfKind final : Layout {
+    static constexpr BlockKind kKind = kBlockKind;
+};
+using TxBlock = BlockOfKind<TextBlock, BlockKind::TX>;
+using MdBlock = BlockOfKind<TextBlock, BlockKind::MD>;
+using DtBlock = BlockOfKind<DataBlock, BlockKind::DT>;
+using SdBlock = BlockOfKind<DataBlock, BlockKind::SD>;
+
+// Typed access: the block when it is present and of T's kind, else nullptr.
 // A reference to a block of an unexpected kind thus behaves like an empty one.
 template <class T>
-T* block_as(MdfBlock* block, BlockKind kind) {
-    return block && block->kind() == kind ? static_cast<T*>(block) : nullptr;
+T* block_as(MdfBlock* block) {
+    return block && block->kind() == T::kKind ? static_cast<T*>(block) : nullptr;
 }
-
-inline IdBlock* as_id(MdfBlock* b) { return block_as<IdBlock>(b, BlockKind::ID); }
-inline HdBlock* as_hd(MdfBlock* b) { return block_as<HdBlock>(b, BlockKind::HD); }
-inline FhBlock* as_fh(MdfBlock* b) { return block_as<FhBlock>(b, BlockKind::FH); }
-inline DgBlock* as_dg(MdfBlock* b) { return block_as<DgBlock>(b, BlockKind::DG); }
-inline CgBlock* as_cg(MdfBlock* b) { return block_as<CgBlock>(b, BlockKind::CG); }
-inline CnBlock* as_cn(MdfBlock* b) { return block_as<CnBlock>(b, BlockKind::CN); }
-inline CcBlock* as_cc(MdfBlock* b) { return block_as<CcBlock>(b, BlockKind::CC); }
-inline SiBlock* as_si(MdfBlock* b) { return block_as<SiBlock>(b, BlockKind::SI); }
-inline TextBlock* as_tx(MdfBlock* b) { return block_as<TextBlock>(b, BlockKind::TX); }
-inline TextBlock* as_md(MdfBlock* b) { return block_as<TextBlock>(b, BlockKind::MD); }
-inline DataBlock* as_dt(MdfBlock* b) { return block_as<DataBlock>(b, BlockKind::DT); }
-inline DataBlock* as_sd(MdfBlock* b) { return block_as<DataBlock>(b, BlockKind::SD); }
-
-inline IdBlock* as_id(const BlockRef& r) { return as_id(r.get()); }
-inline HdBlock* as_hd(const BlockRef& r) { return as_hd(r.get()); }
-inline FhBlock* as_fh(const BlockRef& r) { return as_fh(r.get()); }
-inline DgBlock* as_dg(const BlockRef& r) { return as_dg(r.get()); }
-inline CgBlock* as_cg(const BlockRef& r) { return as_cg(r.get()); }
-inline CnBlock* as_cn(const BlockRef& r) { return as_cn(r.get()); }
-inline CcBlock* as_cc(const BlockRef& r) { return as_cc(r.get()); }
-inline SiBlock* as_si(const BlockRef& r) { return as_si(r.get()); }
-inline TextBlock* as_tx(const BlockRef& r) { return as_tx(r.get()); }
-inline TextBlock* as_md(const BlockRef& r) { return as_md(r.get()); }
-inline DataBlock* as_dt(const BlockRef& r) { return as_dt(r.get()); }
-inline DataBlock* as_sd(const BlockRef& r) { return as_sd(r.get()); }
-
-inline const IdBlock* as_id(const MdfBlock* b) { return as_id(const_cast<MdfBlock*>(b)); }
-inline const HdBlock* as_hd(const MdfBlock* b) { return as_hd(const_cast<MdfBlock*>(b)); }
-inline const FhBlock* as_fh(const MdfBlock* b) { return as_fh(const_cast<MdfBlock*>(b)); }
-inline const DgBlock* as_dg(const MdfBlock* b) { return as_dg(const_cast<MdfBlock*>(b)); }
-inline const CgBlock* as_cg(const MdfBlock* b) { return as_cg(const_cast<MdfBlock*>(b)); }
-inline const CnBlock* as_cn(const MdfBlock* b) { return as_cn(const_cast<MdfBlock*>(b)); }
-inline const CcBlock* as_cc(const MdfBlock* b) { return as_cc(const_cast<MdfBlock*>(b)); }
-inline const SiBlock* as_si(const MdfBlock* b) { return as_si(const_cast<MdfBlock*>(b)); }
-inline const TextBlock* as_tx(const MdfBlock* b) { return as_tx(const_cast<MdfBlock*>(b)); }
-inline const TextBlock* as_md(const MdfBlock* b) { return as_md(const_cast<MdfBlock*>(b)); }
-inline const DataBlock* as_dt(const MdfBlock* b) { return as_dt(const_cast<MdfBlock*>(b)); }
-inline const DataBlock* as_sd(const MdfBlock* b) { return as_sd(const_cast<MdfBlock*>(b)); }
+template <class T>
+const T* block_as(const MdfBlock* block) {
+    return block_as<T>(const_cast<MdfBlock*>(block));
+}
+template <class T>
+T* block_as(const BlockRef& ref) {
+    return block_as<T>(ref.get());
+}
 
 }  // namespace tracemill

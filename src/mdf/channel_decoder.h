@@ -1,8 +1,8 @@
 // How one channel's value is found in a record, converted and given a role,
 // and the per-group frame decoder that turns a record into a BusRecord.
 //
-// Decoder lists are built when a channel group is loaded; per record a frame
-// decoder only walks the list, reads bits and applies conversions.
+// Decoder lists are built once per channel group (group_plan.h); per record a
+// frame decoder only reads bits and applies conversions.
 #pragma once
 
 #include <bit>
@@ -21,33 +21,19 @@
 namespace tracemill {
 
 struct MdfBlock;
-struct CgBlock;
 struct CnBlock;
 struct RawRecord;
 
 enum class ValueKind : int32_t { Unsigned = 0, Bytes = 1, Float = 2 };
 
-enum class ChannelRole : int32_t {
-    NoRole = 0,
-    Brs = 1,
-    BusChannel = 2,
-    DataBytes = 3,
-    DataLength = 4,
-    Dir = 5,
-    Dlc = 6,
-    Edl = 7,
-    ErrorType = 8,
-    Esi = 9,
-    Id = 10,
-    Ide = 11,
-    LinBusChannel = 12,
-    LinDataBytes = 13,
-    LinDataLength = 14,
-    LinDir = 15,
-    LinId = 16,
-    LinReceivedDataByteCount = 17,
-    Timestamp = 18,
-};
+// A channel's role in its group's bus event: what the frame decoder takes it
+// for. Each bus kind numbers its own roles (mdf/bus/); every kind has no role
+// as 0 and the timestamp as 1. A read plan keeps roles as bits of one word.
+using ChannelRole = uint8_t;
+inline constexpr ChannelRole kNoRole = 0;
+inline constexpr ChannelRole kTimestampRole = 1;
+inline constexpr size_t kMaxChannelRoles = 16;
+static_assert(kMaxChannelRoles <= 32, "roles are bits of the read plan's 32-bit word");
 
 struct ChannelDecoder {
     uint64_t bit_position = 0;  // first bit of the value, record id excluded
@@ -56,7 +42,7 @@ struct ChannelDecoder {
     bool little_endian = false;
     Conversion conversion;
     std::string name;
-    ChannelRole role = ChannelRole::NoRole;
+    ChannelRole role = kNoRole;
     // Where variable-length data comes from (an SD block or a VLSD channel
     // group); only set for variable-length signal data channels.
     std::shared_ptr<MdfBlock> data_link;
@@ -68,8 +54,6 @@ struct ChannelDecoder {
 };
 
 using ChannelDecoderList = std::vector<ChannelDecoder>;
-
-inline constexpr size_t kChannelRoleCount = static_cast<size_t>(ChannelRole::Timestamp) + 1;
 
 // One numeric channel of a group, reduced to what reading it per record takes.
 struct FieldStep {
@@ -89,31 +73,21 @@ static_assert(sizeof(FieldStep) <= 16, "a group's steps should take few cache li
 struct ChannelReadPlan {
     uint64_t record_size = 0;
     uint32_t numeric_roles = 0;  // bit r set: a numeric channel has role r
-    FieldStep last_with_role[kChannelRoleCount];
+    FieldStep last_with_role[kMaxChannelRoles];
     std::vector<const ChannelDecoder*> byte_arrays;  // in list order
 
-    const FieldStep& operator[](ChannelRole role) const { return last_with_role[static_cast<size_t>(role)]; }
+    const FieldStep& operator[](ChannelRole role) const { return last_with_role[role]; }
 };
 
-constexpr uint32_t role_bit(ChannelRole role) { return uint32_t{1} << static_cast<uint32_t>(role); }
+constexpr uint32_t role_bit(ChannelRole role) { return uint32_t{1} << role; }
 
 // Fills `record` from one raw record; false when the record cannot be decoded
 // (then `kind` is left as it was, except for the Unsupported decoder).
 using FrameDecoder = bool (*)(const RawRecord& raw, BusRecord& record);
 
-// Role of a channel from its exact name; NoRole for names not in the table.
-ChannelRole channel_role(std::string_view name);
-
-// Rebuilds the group's `decoders` from its channels, in list order.
-void build_channel_decoders(CgBlock& group);
-
 // Appends the decoders of one channel: its composition members (recursively)
 // when it has any, else one decoder for the channel itself.
 void add_channel_decoders(const CnBlock& channel, ChannelDecoderList& list);
-
-// The frame decoder of a group from the one prefix ("CAN_DataFrame", ...) its
-// channel names share; the Unsupported decoder otherwise.
-FrameDecoder select_frame_decoder(const ChannelDecoderList& decoders);
 
 // Works out `load` and `integer_value` of every decoder for records of
 // `record_size` bytes (record id excluded), and the group's read plan.

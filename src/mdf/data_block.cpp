@@ -16,7 +16,7 @@ bool DataBlock::begin_load(ByteStream* stream, BlockCache& cache, const BlockHea
     position = 0;
     source = stream;
     source_memory = cache.memory();
-    source_memory_size = cache.stream_size();
+    source_size = cache.stream_size();
     return true;
 }
 

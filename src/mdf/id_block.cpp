@@ -21,8 +21,12 @@ bool IdBlock::begin_load(ByteStream* stream, BlockCache&, const BlockHeader& h, 
     return true;
 }
 
-void IdBlock::collect_refs(std::vector<const MdfBlock*>& out) const { collect(hd, out); }
+void IdBlock::collect_refs(std::vector<const MdfBlock*>& out) const {
+    if (hd) out.push_back(hd.get());
+}
 
-void IdBlock::drop_refs(std::vector<BlockRef>& out) { move_ref(hd, out); }
+void IdBlock::drop_refs(std::vector<BlockRef>& out) {
+    if (hd) out.push_back(std::move(hd));
+}
 
 }  // namespace tracemill

@@ -18,8 +18,8 @@ constexpr std::string_view kLoggerToolIds[] = {"<tool_id>VX</tool_id>", "<tool_i
 // True when a file history comment, held in an MD block, names the logger.
 bool written_by_logger(const HdBlock& header) {
     for (const BlockRef& entry : header.file_history) {
-        const FhBlock* history = as_fh(entry);
-        const TextBlock* comment = history ? as_md(history->comment) : nullptr;
+        const FhBlock* history = block_as<FhBlock>(entry);
+        const TextBlock* comment = history ? block_as<MdBlock>(history->comment) : nullptr;
         if (!comment) continue;
         for (std::string_view tool_id : kLoggerToolIds)
             if (comment->text.find(tool_id) != std::string::npos) return true;
@@ -33,8 +33,8 @@ void repair_unfinalized(IdBlock& id, const HdBlock& header, ByteStream* stream) 
     if ((id.unfinalized_flags & IdBlock::kUnfinalizedDataLength) == 0) return;
     DataBlock* last = nullptr;
     for (const BlockRef& group : header.data_groups) {
-        const DgBlock* data_group = as_dg(group);
-        DataBlock* data = data_group ? as_dt(data_group->data) : nullptr;
+        const DgBlock* data_group = block_as<DgBlock>(group);
+        DataBlock* data = data_group ? block_as<DtBlock>(data_group->data) : nullptr;
         if (data && (!last || data->file_offset > last->file_offset)) last = data;
     }
     if (!last) return;
@@ -59,7 +59,7 @@ MdfFilePtr open_mdf(ByteStream* stream) {
     {
         BlockCache cache(stream);
         BlockRef id = read_block(stream, kIdOffset, cache, nullptr);
-        IdBlock* id_block = as_id(id);
+        IdBlock* id_block = block_as<IdBlock>(id);
         if (!id_block) return nullptr;
         id_block->hd = read_block(stream, kHeaderOffset, cache, nullptr);
         if (!id_block->hd) return nullptr;

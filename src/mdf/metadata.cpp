@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mdf/block_reader.h"
+#include "mdf/bus/bus_kinds.h"
 
 namespace tracemill {
 
@@ -108,15 +109,14 @@ void XMLCALL on_text(void* user, const XML_Char* text, int length) {
 }
 
 bool comment_properties(const BlockRef& comment, MetadataMap& map) {
-    const TextBlock* xml = as_md(comment);
+    const TextBlock* xml = block_as<MdBlock>(comment);
     return !xml || parse_common_properties(xml->text, map);
 }
 
 bool is_bus_source_with_properties(const MdfBlock* block) {
-    const SiBlock* source = as_si(block);
-    if (!source || source->source_kind() != SourceKind::Bus) return false;
-    const BusKind bus = source->bus_kind();
-    return (bus == BusKind::Can || bus == BusKind::Lin) && as_md(source->comment);
+    const SiBlock* source = block_as<SiBlock>(block);
+    if (!source || !source->is_bus()) return false;
+    return is_decoded_bus_type(source->bus_type) && block_as<MdBlock>(source->comment);
 }
 
 }  // namespace
@@ -139,7 +139,7 @@ bool parse_common_properties(std::string_view xml, MetadataMap& map) {
 MetadataMap read_header_metadata(const MdfFile& file) {
     MetadataMap map;
     const HdBlock* header = file.header();
-    if (!header || !as_md(header->comment)) return map;
+    if (!header || !block_as<MdBlock>(header->comment)) return map;
     if (!comment_properties(header->comment, map)) {
         map.clear();
         return map;
@@ -149,7 +149,7 @@ MetadataMap read_header_metadata(const MdfFile& file) {
     visit_blocks(file.id.get(), blocks);
     for (const MdfBlock* block : blocks.blocks()) {
         if (!is_bus_source_with_properties(block)) continue;
-        if (!comment_properties(as_si(block)->comment, map)) {
+        if (!comment_properties(block_as<SiBlock>(block)->comment, map)) {
             map.clear();
             return map;
         }

@@ -14,6 +14,7 @@
 
 #include "mdf/block_reader.h"
 #include "mdf/blocks.h"
+#include "mdf/group_plan.h"
 #include "mdf/record_reader.h"
 
 namespace tracemill {
@@ -40,8 +41,18 @@ class RecordIterator {
 public:
     BusRecord* current = nullptr;
     double time_offset = 0;
+    GroupPlans plans;  // the readers' layouts point into these
     std::vector<std::unique_ptr<RecordReader>> readers;
     std::vector<RecordHead> heads;  // heads[0] holds the earliest pending record
+    std::vector<GroupEnd> early_ends;
+    bool read_failed = false;
+
+    // Called once per group, when it has no more records.
+    void note_end(const RecordReader& reader) {
+        if (ended_cleanly(reader)) return;
+        early_ends.push_back(group_end(reader));
+        if (reader.end == RecordEnd::ReadFailed) read_failed = true;
+    }
 
     void sift_down(size_t at) {
         const size_t n = heads.size();
@@ -107,14 +118,22 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
     uint32_t group_number = 0;
     for (const BlockRef& ref : header.data_groups) {
         ++group_number;
-        DgBlock* group = as_dg(ref);
+        DgBlock* group = block_as<DgBlock>(ref);
         if (!group) continue;
         std::unique_ptr<RecordReader> reader(new (std::nothrow) RecordReader);
-        if (!reader) break;  // the groups taken so far are still read
+        if (!reader) {
+            // The groups taken so far are still read; this one is not.
+            iterator->early_ends.push_back({group_number, group->file_offset, 0, 0, RecordEnd::OutOfMemory});
+            continue;
+        }
         reader->data_group = group;
         reader->group_number = group_number;
+        prepare_record_layouts(*group, iterator->plans, reader->layouts);
         BusRecord* first = reader_first(*reader);
-        if (!first) continue;
+        if (!first) {
+            iterator->note_end(*reader);
+            continue;
+        }
         iterator->heads.push_back({sort_key(*first), first, reader.get()});
         iterator->readers.push_back(std::move(reader));
     }
@@ -133,6 +152,10 @@ const BusRecord* current(const RecordIterator& iterator) { return iterator.curre
 
 double time_offset(const RecordIterator& iterator) { return iterator.time_offset; }
 
+std::span<const GroupEnd> early_ends(const RecordIterator& iterator) { return iterator.early_ends; }
+
+bool read_failed(const RecordIterator& iterator) { return iterator.read_failed; }
+
 void next_record(RecordIterator& iterator) {
     iterator.current = nullptr;
     if (iterator.heads.empty()) return;
@@ -140,6 +163,7 @@ void next_record(RecordIterator& iterator) {
     if (BusRecord* next = reader_next(*reader)) {
         iterator.replace_earliest({sort_key(*next), next, reader});
     } else {
+        iterator.note_end(*reader);
         // The group is done: its place goes to the last head.
         const RecordHead last = iterator.heads.back();
         iterator.heads.pop_back();

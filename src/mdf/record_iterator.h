@@ -2,8 +2,10 @@
 #pragma once
 
 #include <memory>
+#include <span>
 
 #include "mdf/bus_record.h"
+#include "mdf/group_end.h"
 
 namespace tracemill {
 
@@ -23,6 +25,15 @@ RecordIteratorPtr begin_records(const HdBlock& header);
 const BusRecord* current(const RecordIterator& iterator);
 void next_record(RecordIterator& iterator);
 void end_records(RecordIteratorPtr iterator);
+
+// Known once current() gave none: the data groups whose records did not reach
+// their clean end, in the order they ended. Empty when every group was read
+// to its clean end, so every record of the file was handed out.
+std::span<const GroupEnd> early_ends(const RecordIterator& iterator);
+
+// True when reading the file's data failed (an error already logged): the
+// records handed out may be incomplete, and the file must fail.
+bool read_failed(const RecordIterator& iterator);
 
 // Seconds added to every record's timestamp: the file's start time shifted
 // by its time zone and daylight saving offsets.

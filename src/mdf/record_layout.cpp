@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "mdf/blocks.h"
+#include "mdf/group_plan.h"
 
 namespace tracemill {
 
@@ -19,10 +20,10 @@ void resolve_signal_source(RecordLayout& layout) {
         layout.signal_decoder = static_cast<int32_t>(i);
         // A copy beside the layout saves reaching into the decoder list per record.
         if (decoder.load_record_size == static_cast<uint64_t>(layout.record_size)) layout.signal_load = decoder.load;
-        if (DataBlock* sd = as_sd(decoder.data_link)) {
+        if (DataBlock* sd = block_as<SdBlock>(decoder.data_link)) {
             layout.signal_source = SignalSource::SdBlock;
             layout.signal_block = sd;
-        } else if (const CgBlock* vlsd = as_cg(decoder.data_link)) {
+        } else if (const CgBlock* vlsd = block_as<CgBlock>(decoder.data_link)) {
             layout.signal_source = SignalSource::VlsdGroup;
             layout.vlsd_record_id = vlsd->record_id;
         } else {
@@ -32,36 +33,38 @@ void resolve_signal_source(RecordLayout& layout) {
     }
 }
 
-RecordLayout make_layout(CgBlock& group) {
-    RecordLayout layout;
+// False when the group's plan cannot be made.
+bool make_layout(const CgBlock& group, GroupPlans& plans, RecordLayout& layout) {
     layout.record_id = group.record_id;
+    layout.cycle_count = group.cycle_count;
     if (group.is_vlsd()) {
         layout.record_size = -1;
-        return layout;
+        return true;
     }
     // Sizes beyond what 31 bits hold cannot be records of a real file; they
     // are kept as the largest size, which no data block can satisfy.
     const uint64_t size = uint64_t{group.data_bytes} + group.inval_bytes;
     layout.record_size = size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
-    build_channel_decoders(group);
-    layout.decoders = &group.decoders;
-    layout.read_plan = &group.read_plan;
-    layout.frame_decoder = group.frame_decoder ? group.frame_decoder : select_frame_decoder(group.decoders);
+    const GroupPlan* plan = plans.plan_for(group);
+    if (!plan) return false;
+    layout.decoders = &plan->decoders;
+    layout.read_plan = &plan->read_plan;
+    layout.frame_decoder = plan->frame_decoder;
     resolve_signal_source(layout);
-    return layout;
+    return true;
 }
 
 }  // namespace
 
-void prepare_record_layouts(DgBlock& group) {
-    RecordLayouts& layouts = group.record_layouts;
+void prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayouts& layouts) {
     layouts.clear();
     bool any_registered = false;
     uint64_t first_id = 0;
     for (const BlockRef& ref : group.channel_groups) {
-        CgBlock* channel_group = as_cg(ref);
+        const CgBlock* channel_group = block_as<CgBlock>(ref);
         if (!channel_group) continue;
-        RecordLayout layout = make_layout(*channel_group);
+        RecordLayout layout;
+        if (!make_layout(*channel_group, plans, layout)) break;
         const uint64_t id = layout.record_id;
         // A record id met again stops registration: later groups stay out.
         if (!layouts.insert(id, std::move(layout))) break;

@@ -11,8 +11,8 @@
 namespace tracemill {
 
 struct DgBlock;
-struct CgBlock;
 struct DataBlock;
+class GroupPlans;
 
 // Where a record's variable-length signal data comes from.
 enum class SignalSource : uint8_t {
@@ -25,6 +25,7 @@ enum class SignalSource : uint8_t {
 struct RecordLayout {
     uint64_t record_id = 0;
     int32_t record_size = 0;  // bytes after the record id; -1 for a VLSD group
+    uint64_t cycle_count = 0; // records the channel group says it has
     const ChannelDecoderList* decoders = nullptr;  // none for a VLSD group
     const ChannelReadPlan* read_plan = nullptr;    // none for a VLSD group
     FrameDecoder frame_decoder = nullptr;          // none for a VLSD group
@@ -39,9 +40,10 @@ struct RecordLayout {
 
 using RecordLayouts = HashMap<uint64_t, RecordLayout>;
 
-// Fills the data group's `record_layouts` from its channel groups; called as
-// the last step of loading a data group. Never fails the load.
-void prepare_record_layouts(DgBlock& group);
+// Fills `layouts` with those of the data group's channel groups, taking their
+// plans from `plans`. A channel group whose plan cannot be made (no memory)
+// stops registration, as a repeated record id does.
+void prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayouts& layouts);
 
 // What a record reader hands to a frame decoder.
 struct RawRecord {

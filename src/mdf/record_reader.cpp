@@ -13,7 +13,7 @@
 
 #include "common/log.h"
 #include "mdf/blocks.h"
-#include "mdf/frame_decoders.h"
+#include "mdf/bus/bus_kinds.h"
 
 namespace tracemill {
 
@@ -29,19 +29,34 @@ BlockSection BlockSection::of(DataBlock* block) {
 
 namespace {
 
+// Why a fetch gave fewer bytes than asked for, besides the end of the data.
+enum class Fault : uint8_t { None, Seek, Read };
+
+// How a group's records end when a fetch came up short: by the fault, or
+// else for the reason the shortage means.
+RecordEnd end_for(Fault fault, RecordEnd otherwise) {
+    if (fault == Fault::Seek) return RecordEnd::SeekFailed;
+    if (fault == Fault::Read) return RecordEnd::ReadFailed;
+    return otherwise;
+}
+
 // Bytes [offset, offset + count) of a data section read through the block's
-// stream view, or fewer at its end. `seek_failed` is set when the stream
-// could not be positioned.
+// stream view, or fewer at its end. `fault` is set when the stream could not
+// be positioned or a read failed: that is no end of the data.
 std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset, uint64_t count,
-                                              std::vector<uint8_t>& buffer, bool& seek_failed) {
+                                              std::vector<uint8_t>& buffer, Fault& fault) {
     const uint64_t size = block.data_size();
     if (offset > size || stream_seek(&block, static_cast<int64_t>(offset), kSeekSet) != static_cast<int64_t>(offset)) {
-        seek_failed = true;
+        fault = Fault::Seek;
         return {};
     }
     count = std::min(count, size - offset);  // never allocate for bytes that are not there
     buffer.resize(count);
     const int64_t delivered = stream_read_fully(&block, buffer.data(), count);
+    // A failed read, or the data ending before the stream's own size, is no end of the data.
+    if (delivered < 0 ||
+        (static_cast<uint64_t>(delivered) < count && block.data_start + offset + delivered < block.source_size))
+        fault = Fault::Read;
     buffer.resize(delivered > 0 ? static_cast<uint64_t>(delivered) : 0);
     return {buffer.data(), buffer.size()};
 }
@@ -53,12 +68,12 @@ inline void prefetch(const BlockSection& section, uint64_t offset) {
 
 // The same bytes, by pointer when the section is held in memory.
 inline std::span<const uint8_t> fetch(const BlockSection& section, uint64_t offset, uint64_t count,
-                                      std::vector<uint8_t>& buffer, bool& seek_failed) {
+                                      std::vector<uint8_t>& buffer, Fault& fault) {
     if (section.memory) {
         if (offset >= section.memory_size) return {};
         return {section.memory + offset, static_cast<size_t>(std::min(count, section.memory_size - offset))};
     }
-    return fetch_through_stream(*section.block, offset, count, buffer, seek_failed);
+    return fetch_through_stream(*section.block, offset, count, buffer, fault);
 }
 
 uint64_t little_endian_value(std::span<const uint8_t> bytes) {
@@ -92,25 +107,29 @@ const RawRecord* no_record(RecordReader& reader, RecordEnd why) {
 // longer than the reader takes, or whose length cannot be read, give no
 // signal data; an entry cut by the end of the data keeps what is there.
 std::span<const uint8_t> read_signal_entry(RecordReader& reader, const BlockSection& block, uint64_t offset,
-                                           bool& seek_failed) {
-    const auto head = fetch(block, offset, 4, reader.signal_bytes, seek_failed);
+                                           Fault& fault) {
+    const auto head = fetch(block, offset, 4, reader.signal_bytes, fault);
     if (head.size() < 4) return {};
     const uint32_t length = entry_length(head);
     if (length > kMaxSignalLength) {
         TM_LOG(kError, "Unexpectedly large record: %u", length);
         return {};
     }
-    return fetch(block, offset, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
+    return fetch(block, offset, 4 + uint64_t{length}, reader.signal_bytes, fault);
 }
 
-std::span<const uint8_t> read_sd_signal(RecordReader& reader, const RecordLayout& layout,
-                                        std::span<const uint8_t> record) {
+// The record's entry of its SD block; false only when reading it failed.
+bool read_sd_signal(RecordReader& reader, const RecordLayout& layout, std::span<const uint8_t> record,
+                    std::span<const uint8_t>& signal) {
     const uint64_t offset = load_field(layout.signal_load, static_cast<uint64_t>(layout.record_size), record, [&] {
         return read_channel_bits((*layout.decoders)[layout.signal_decoder], record);
     });
-    bool seek_failed = false;  // an unreachable entry is an entry without data, not the end of the group
+    // An entry out of reach is an entry without data, not the end of the group;
+    // a failed read is an error.
+    Fault fault = Fault::None;
     if (reader.signal.block != layout.signal_block) reader.signal = BlockSection::of(layout.signal_block);
-    return read_signal_entry(reader, reader.signal, offset, seek_failed);
+    signal = read_signal_entry(reader, reader.signal, offset, fault);
+    return fault != Fault::Read || ends(reader, RecordEnd::ReadFailed);
 }
 
 // The VLSD record that follows a record at `offset`, if it belongs to the
@@ -118,20 +137,20 @@ std::span<const uint8_t> read_sd_signal(RecordReader& reader, const RecordLayout
 bool read_vlsd_signal(RecordReader& reader, const RecordLayout& layout, uint64_t offset,
                       std::span<const uint8_t>& signal, uint64_t& consumed) {
     const uint32_t id_size = reader.data_group->record_id_size;
-    bool seek_failed = false;
-    const auto id = fetch(reader.section, offset, id_size, reader.signal_bytes, seek_failed);
-    if (seek_failed) return ends(reader, RecordEnd::SeekFailed);
+    Fault fault = Fault::None;
+    const auto id = fetch(reader.section, offset, id_size, reader.signal_bytes, fault);
+    if (fault != Fault::None) return ends(reader, end_for(fault, RecordEnd::CutShort));
     if (id.size() < id_size || little_endian_value(id) != layout.vlsd_record_id) return true;  // not ours: left for the next read
 
-    const auto head = fetch(reader.section, offset + id_size, 4, reader.signal_bytes, seek_failed);
-    if (head.size() < 4) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
+    const auto head = fetch(reader.section, offset + id_size, 4, reader.signal_bytes, fault);
+    if (head.size() < 4) return ends(reader, end_for(fault, RecordEnd::CutShort));
     const uint32_t length = entry_length(head);
     if (length > kMaxSignalLength) {
         TM_LOG(kError, "Unexpectedly large record: %u", length);
         if (offset + id_size + 4 + length > reader.data_size) return ends(reader, RecordEnd::CutShort);
     } else {
-        signal = fetch(reader.section, offset + id_size, 4 + uint64_t{length}, reader.signal_bytes, seek_failed);
-        if (signal.size() < 4 + uint64_t{length}) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
+        signal = fetch(reader.section, offset + id_size, 4 + uint64_t{length}, reader.signal_bytes, fault);
+        if (signal.size() < 4 + uint64_t{length}) return ends(reader, end_for(fault, RecordEnd::CutShort));
     }
     consumed += id_size + 4 + uint64_t{length};
     return true;
@@ -139,10 +158,9 @@ bool read_vlsd_signal(RecordReader& reader, const RecordLayout& layout, uint64_t
 
 // Reads the fixed record at `offset`; false (with the reason) when it is not all there.
 bool read_fixed(RecordReader& reader, uint64_t offset, int32_t size, std::span<const uint8_t>& record) {
-    bool seek_failed = false;
-    record = fetch(reader.section, offset, static_cast<uint64_t>(size), reader.record_bytes, seek_failed);
-    if (seek_failed) return ends(reader, RecordEnd::SeekFailed);
-    if (record.size() < static_cast<uint64_t>(size)) return ends(reader, RecordEnd::CutShort);
+    Fault fault = Fault::None;
+    record = fetch(reader.section, offset, static_cast<uint64_t>(size), reader.record_bytes, fault);
+    if (record.size() < static_cast<uint64_t>(size)) return ends(reader, end_for(fault, RecordEnd::CutShort));
     return true;
 }
 
@@ -162,7 +180,7 @@ const RawRecord* read_without_record_id(RecordReader& reader) {
     if (!read_fixed(reader, reader.position, layout.record_size, record)) return nullptr;
     // Without record ids there is no VLSD record to follow; only SD entries count.
     std::span<const uint8_t> signal;
-    if (layout.signal_source == SignalSource::SdBlock) signal = read_sd_signal(reader, layout, record);
+    if (layout.signal_source == SignalSource::SdBlock && !read_sd_signal(reader, layout, record, signal)) return nullptr;
     reader.position += static_cast<uint64_t>(layout.record_size);
     deliver(reader, layout, record, signal);
     return &reader.raw;
@@ -170,7 +188,7 @@ const RawRecord* read_without_record_id(RecordReader& reader) {
 
 const RecordLayout* layout_for(RecordReader& reader, uint64_t record_id) {
     if (reader.last_layout && reader.last_layout->record_id == record_id) return reader.last_layout;
-    const RecordLayout* layout = reader.data_group->record_layouts.find(record_id);
+    const RecordLayout* layout = reader.layouts.find(record_id);
     if (layout) reader.last_layout = layout;
     return layout;
 }
@@ -178,9 +196,9 @@ const RecordLayout* layout_for(RecordReader& reader, uint64_t record_id) {
 // Skips a VLSD record met on its own: it belongs to no record we could pair
 // it with, and the records behind it are still good.
 bool skip_vlsd_record(RecordReader& reader, uint32_t id_size) {
-    bool seek_failed = false;
-    const auto head = fetch(reader.section, reader.position + id_size, 4, reader.signal_bytes, seek_failed);
-    if (head.size() < 4) return ends(reader, seek_failed ? RecordEnd::SeekFailed : RecordEnd::CutShort);
+    Fault fault = Fault::None;
+    const auto head = fetch(reader.section, reader.position + id_size, 4, reader.signal_bytes, fault);
+    if (head.size() < 4) return ends(reader, end_for(fault, RecordEnd::CutShort));
     const uint64_t next = reader.position + id_size + 4 + entry_length(head);
     if (next > reader.data_size) return ends(reader, RecordEnd::CutShort);
     reader.position = next;
@@ -191,10 +209,9 @@ const RawRecord* read_with_record_id(RecordReader& reader) {
     const uint32_t id_size = reader.data_group->record_id_size;
     for (;;) {
         if (reader.position >= reader.data_size) return no_record(reader, RecordEnd::CleanEnd);
-        bool seek_failed = false;
-        const auto id_bytes = fetch(reader.section, reader.position, id_size, reader.record_bytes, seek_failed);
-        if (seek_failed) return no_record(reader, RecordEnd::SeekFailed);
-        if (id_bytes.size() < id_size) return no_record(reader, RecordEnd::CutShort);
+        Fault fault = Fault::None;
+        const auto id_bytes = fetch(reader.section, reader.position, id_size, reader.record_bytes, fault);
+        if (id_bytes.size() < id_size) return no_record(reader, end_for(fault, RecordEnd::CutShort));
         const uint64_t record_id = little_endian_value(id_bytes);
 
         const RecordLayout* layout = layout_for(reader, record_id);
@@ -212,7 +229,7 @@ const RawRecord* read_with_record_id(RecordReader& reader) {
         uint64_t consumed = id_size + static_cast<uint64_t>(layout->record_size);
         std::span<const uint8_t> signal;
         if (layout->signal_source == SignalSource::SdBlock) {
-            signal = read_sd_signal(reader, *layout, record);
+            if (!read_sd_signal(reader, *layout, record, signal)) return nullptr;
         } else if (layout->signal_source == SignalSource::VlsdGroup) {
             if (!read_vlsd_signal(reader, *layout, reader.position + consumed, signal, consumed)) return nullptr;
         }
@@ -228,8 +245,8 @@ bool start_reading(RecordReader& reader) {
     reader.last_layout = nullptr;
     reader.records_delivered = 0;
     DgBlock* group = reader.data_group;
-    reader.data = group ? as_dt(group->data) : nullptr;
-    if (!reader.data || group->record_layouts.empty()) return ends(reader, RecordEnd::CleanEnd);
+    reader.data = group ? block_as<DtBlock>(group->data) : nullptr;
+    if (!reader.data || reader.layouts.empty()) return ends(reader, RecordEnd::CleanEnd);
     reader.section = BlockSection::of(reader.data);
     reader.data_size = reader.data->data_size();
     reader.signal = {};
@@ -237,16 +254,20 @@ bool start_reading(RecordReader& reader) {
     // A group with record ids is read with them, even when it has a single channel group.
     reader.by_record_id = group->record_id_size > 0;
     if (reader.by_record_id) return true;
-    reader.sole_layout = group->record_layouts.find(0);
+    reader.sole_layout = reader.layouts.find(0);
     if (!reader.sole_layout) return ends(reader, RecordEnd::CleanEnd);
     if (reader.sole_layout->record_size < 0) return ends(reader, RecordEnd::OnlyVlsd);
     if (reader.sole_layout->record_size == 0) return ends(reader, RecordEnd::EmptyRecords);
     return true;
 }
 
-const char* end_reason_text(RecordEnd end) {
+}  // namespace
+
+const char* record_end_text(RecordEnd end) {
     switch (end) {
     case RecordEnd::SeekFailed: return "its data block could not be positioned";
+    case RecordEnd::ReadFailed: return "its data could not be read";
+    case RecordEnd::OutOfMemory: return "there is not enough memory to read it";
     case RecordEnd::CutShort: return "the data ends inside a record";
     case RecordEnd::RecordIdTooWide: return "record ids wider than 8 bytes are not supported";
     case RecordEnd::EmptyRecords: return "its records have a size of 0";
@@ -256,14 +277,27 @@ const char* end_reason_text(RecordEnd end) {
     }
 }
 
-// One warning per group whose records end before its data does. A group that
-// holds no bus data is not bus traffic: its refusal at the first record is
-// expected and stays silent.
+namespace {
+
+// A group that holds no bus data is not bus traffic: its refusal at the first
+// record is expected.
+bool refused_as_no_bus_data(const RecordReader& reader) {
+    return reader.end == RecordEnd::NotDecoded && reader.records_delivered == 0 &&
+           reader.frame_decoder == decode_unsupported;
+}
+
+// A record cut short by the end of the file is where a logger that lost power
+// stopped; every record before it was read.
+bool cut_at_end_of_file(const RecordReader& reader) {
+    return reader.end == RecordEnd::CutShort && reader.data &&
+           reader.data->data_start + reader.data->data_size() >= reader.data->source_size;
+}
+
+// One warning per group whose records end before its data does (an error when
+// the data could not be read); groups without bus data stay silent.
 void report_end(const RecordReader& reader) {
     if (reader.end == RecordEnd::None || reader.end == RecordEnd::CleanEnd) return;
-    if (reader.end == RecordEnd::NotDecoded && reader.records_delivered == 0 &&
-        reader.frame_decoder == decode_unsupported)
-        return;
+    if (refused_as_no_bus_data(reader)) return;
     const unsigned long long offset = reader.data_group ? reader.data_group->file_offset : 0;
     if (reader.end == RecordEnd::UnknownRecordId) {
         TM_LOG(kWarn, "Records of data group %u (at offset %llu) end after %llu records: unregistered record id %llu",
@@ -271,8 +305,9 @@ void report_end(const RecordReader& reader) {
                static_cast<unsigned long long>(reader.unknown_record_id));
         return;
     }
-    TM_LOG(kWarn, "Records of data group %u (at offset %llu) end after %llu records: %s", reader.group_number,
-           offset, static_cast<unsigned long long>(reader.records_delivered), end_reason_text(reader.end));
+    const LogLevel level = reader.end == RecordEnd::ReadFailed ? kError : kWarn;
+    TM_LOG(level, "Records of data group %u (at offset %llu) end after %llu records: %s", reader.group_number,
+           offset, static_cast<unsigned long long>(reader.records_delivered), record_end_text(reader.end));
 }
 
 BusRecord* decode(RecordReader& reader) {
@@ -293,9 +328,22 @@ BusRecord* decode(RecordReader& reader) {
 
 }  // namespace
 
-const RawRecord* read_record(RecordReader& reader) {
-    if (reader.end != RecordEnd::None || !reader.data) return nullptr;
-    return reader.by_record_id ? read_with_record_id(reader) : read_without_record_id(reader);
+bool ended_cleanly(const RecordReader& reader) {
+    return reader.end == RecordEnd::CleanEnd || cut_at_end_of_file(reader);
+}
+
+GroupEnd group_end(const RecordReader& reader) {
+    GroupEnd end;
+    end.group_number = reader.group_number;
+    end.file_offset = reader.data_group ? reader.data_group->file_offset : 0;
+    end.records_read = reader.records_delivered;
+    end.end = reader.end;
+    end.unknown_record_id = reader.unknown_record_id;
+    end.holds_bus_data = !refused_as_no_bus_data(reader);
+    reader.layouts.for_each([&](uint64_t, const RecordLayout& layout) {
+        if (layout.record_size >= 0) end.records_expected += layout.cycle_count;
+    });
+    return end;
 }
 
 void prefetch_next_read(const RecordReader& reader) {

@@ -6,25 +6,13 @@
 #include <vector>
 
 #include "mdf/bus_record.h"
+#include "mdf/group_end.h"
 #include "mdf/record_layout.h"
 
 namespace tracemill {
 
 struct DgBlock;
 struct DataBlock;
-
-// Why a data group's records ended; everything but CleanEnd is reported.
-enum class RecordEnd : uint8_t {
-    None,             // still reading
-    CleanEnd,         // the data ended between two records, or the group has no data
-    SeekFailed,       // the data block could not be positioned
-    CutShort,         // the data ended inside a record
-    UnknownRecordId,  // a record id no channel group has
-    RecordIdTooWide,  // record ids of more than 8 bytes
-    EmptyRecords,     // records of size 0 would never advance
-    OnlyVlsd,         // a group without record ids whose only group is VLSD
-    NotDecoded,       // the frame decoder refused a record
-};
 
 // A data block and, when the file is held in memory, its data section's
 // bytes; fixed while the records are read.
@@ -41,6 +29,7 @@ inline constexpr uint32_t kMaxSignalLength = 128;
 
 struct RecordReader {
     DgBlock* data_group = nullptr;
+    RecordLayouts layouts;      // of the data group's channel groups, by record id
     uint32_t group_number = 0;  // 1-based place in the file's data groups, for messages
     uint64_t position = 0;      // within the data section of the group's DT block
     RawRecord raw;
@@ -63,9 +52,9 @@ struct RecordReader {
     uint64_t unknown_record_id = 0;
 };
 
-// Reads the record at `position` and advances; none at the end of the group's
-// records (then `end` says why).
-const RawRecord* read_record(RecordReader& reader);
+// Once the reader has no more records: whether its group ended cleanly, and how it ended.
+bool ended_cleanly(const RecordReader& reader);
+GroupEnd group_end(const RecordReader& reader);
 
 // Asks for what the next read of `reader` touches to be brought into the
 // cache: its next record's bytes and the layout and read plan it used last.

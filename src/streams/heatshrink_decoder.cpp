@@ -75,12 +75,6 @@ int32_t get_bits(HeatshrinkDecoder* d, uint8_t count) {
     return value;
 }
 
-int32_t decoder_finish(HeatshrinkDecoder* decoder) {
-    if (decoder == nullptr) return kFinishNullArgument;
-    if (decoder->state == DecoderState::copy_back) return kFinishMore;
-    return decoder->input_size == 0 ? kFinishDone : kFinishMore;
-}
-
 namespace {
 
 struct Output {

@@ -33,7 +33,6 @@ enum DecoderPollResult : int32_t {
     kPollNullArgument = -1,
     kPollUnknownState = -2,
 };
-enum DecoderFinishResult : int32_t { kFinishDone = 0, kFinishMore = 1, kFinishNullArgument = -1 };
 
 inline constexpr uint8_t kMinWindowBits = 4;
 inline constexpr uint8_t kMaxWindowBits = 15;
@@ -68,9 +67,6 @@ int32_t decoder_sink(HeatshrinkDecoder* decoder, const uint8_t* bytes, size_t co
 
 // Decodes into `output` until it is full or the input runs out.
 int32_t decoder_poll(HeatshrinkDecoder* decoder, uint8_t* output, size_t capacity, size_t* produced);
-
-// kFinishMore while buffered input or a pending copy remains.
-int32_t decoder_finish(HeatshrinkDecoder* decoder);
 
 // Takes the next `count` bits (at most 15) most significant first; -1 when
 // too few are buffered, in which case nothing is consumed.

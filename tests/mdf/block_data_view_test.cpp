@@ -33,7 +33,7 @@ struct DataFixture {
         }
         cache = std::make_unique<BlockCache>(source);
         block = read_block(source, offset, *cache, nullptr);
-        return as_dt(block);
+        return block_as<DtBlock>(block);
     }
 
     RawFile file;
@@ -127,11 +127,11 @@ TEST(DataBlockLoad, IgnoresTheDeclaredLinkCount) {
     auto stream = stream_of(file.bytes);
     BlockCache cache(stream.get());
     BlockRef block = read_block(stream.get(), at, cache, nullptr);
-    DataBlock* signal = as_sd(block);
+    DataBlock* signal = block_as<SdBlock>(block);
     ASSERT_NE(signal, nullptr);
     EXPECT_EQ(signal->header.link_count, 0u);
     EXPECT_EQ(signal->data_start, at + 24);
-    EXPECT_EQ(as_dt(block), nullptr);
+    EXPECT_EQ(block_as<DtBlock>(block), nullptr);
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ TEST(BlockHeader, RecognisesKindsAndReportsOthers) {
          "Unable to load block header for type MDF    \n"},
         {"lower case", header_bytes(std::string_view("##tx\0\0\0\0", 8), 40, 0), std::nullopt, 0, 0,
          "Unable to load block header for type ##tx\n"},
+        {"terminal control and high bytes are escaped", header_bytes(std::string_view("##\x1B[\xFF\0\0\0", 8), 40, 0),
+         std::nullopt, 0, 0, "Unable to load block header for type ##\\x1B[\\xFF\n"},
         {"file ends inside the header", std::vector<uint8_t>(10, '#'), std::nullopt, 0, 0, ""},
     };
     for (const HeaderCase& c : cases) {
@@ -108,7 +110,7 @@ TEST(BlockChain, ListEndsInChainOrder) {
         BlockList list;
         ASSERT_TRUE(read_chain(stream.get(), chain.front(), cache, list));
         EXPECT_EQ(offsets_of(list), chain);
-        EXPECT_EQ(as_cn(list.back())->byte_offset, count - 1);
+        EXPECT_EQ(block_as<CnBlock>(list.back())->byte_offset, count - 1);
     }
 }
 
@@ -128,14 +130,14 @@ TEST(BlockSharing, BlockLinkedTwiceIsReadOnceAndOutlivesOneParent) {
         ASSERT_TRUE(read_chain(stream.get(), first, cache, list));
     }
     ASSERT_EQ(list.size(), 2u);
-    const BlockRef shared = as_cn(list[0])->name;
-    ASSERT_NE(as_tx(shared), nullptr);
-    EXPECT_EQ(as_cn(list[1])->name.get(), shared.get());
+    const BlockRef shared = block_as<CnBlock>(list[0])->name;
+    ASSERT_NE(block_as<TxBlock>(shared), nullptr);
+    EXPECT_EQ(block_as<CnBlock>(list[1])->name.get(), shared.get());
     EXPECT_EQ(shared.use_count(), 3);  // two channels and `shared`
 
     list.pop_back();
     EXPECT_EQ(shared.use_count(), 2);
-    EXPECT_EQ(as_tx(shared)->text, "id");
+    EXPECT_EQ(block_as<TxBlock>(shared)->text, "id");
 }
 
 TEST(BlockSharing, ChainThatJoinsAFinishedChainEndsThere) {
@@ -159,7 +161,7 @@ TEST(BlockSharing, LaterSiblingsAreFinishedFirstAndCanBeLinkedTo) {
     BlockList list;
     ASSERT_TRUE(read_chain(stream.get(), chain[0], cache, list));
     EXPECT_EQ(offsets_of(list), chain);
-    EXPECT_EQ(as_cn(list[0])->comment.get(), list[2].get());
+    EXPECT_EQ(block_as<CnBlock>(list[0])->comment.get(), list[2].get());
 }
 
 struct CycleCase {
@@ -278,16 +280,16 @@ TEST(BlockGraph, LongReferencePathsAreVisitedAndReleasedIteratively) {
         ASSERT_TRUE(read_chain(stream.get(), channels[0], cache, list));
     }
     ASSERT_EQ(list.size(), kCount);
-    EXPECT_EQ(as_cc(as_cn(list[0])->conversion)->inverse.get(), as_cn(list[1])->conversion.get());
+    EXPECT_EQ(block_as<CcBlock>(block_as<CnBlock>(list[0])->conversion)->inverse.get(), block_as<CnBlock>(list[1])->conversion.get());
 
     BlockSet set;
     for (const BlockRef& channel : list) visit_blocks(channel.get(), set);
     EXPECT_EQ(set.size(), 2 * kCount);
     EXPECT_EQ(set.blocks()[0], list[0].get());
-    EXPECT_EQ(set.blocks()[1], as_cn(list[0])->conversion.get());
+    EXPECT_EQ(set.blocks()[1], block_as<CnBlock>(list[0])->conversion.get());
 
     // Dropping channels last to first leaves the whole path to the first one.
-    std::weak_ptr<MdfBlock> first_cc = as_cn(list[0])->conversion;
+    std::weak_ptr<MdfBlock> first_cc = block_as<CnBlock>(list[0])->conversion;
     release_blocks(std::move(list));
     EXPECT_TRUE(first_cc.expired());
 }

@@ -32,7 +32,8 @@ TEST(BlockText, FillZerosAreCutUnlessTheTextStartsWithOne) {
         auto stream = stream_of(file.bytes);
         BlockCache cache(stream.get());
         BlockRef block = read_block(stream.get(), at, cache, nullptr);
-        const TextBlock* text = std::string_view(c.id) == "##TX" ? as_tx(block) : as_md(block);
+        const TextBlock* text = std::string_view(c.id) == "##TX" ? static_cast<const TextBlock*>(block_as<TxBlock>(block))
+                                                                 : block_as<MdBlock>(block);
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(text->text, c.text);
         EXPECT_EQ(text->header.length, 24 + c.data.size());

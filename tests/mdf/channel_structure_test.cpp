@@ -30,7 +30,7 @@ tools::ChannelGroupSpec group(uint64_t record_id, std::vector<tools::ChannelSpec
 }
 
 std::string name_of(const BlockRef& block) {
-    const TextBlock* text = as_tx(block);
+    const TextBlock* text = block_as<TxBlock>(block);
     return text ? text->text : "<none>";
 }
 
@@ -55,27 +55,25 @@ TEST(ChannelStructure, FieldsAndChainOrderAreLoaded) {
 
     const HdBlock* header = opened.file->header();
     ASSERT_EQ(header->data_groups.size(), 1u);
-    const DgBlock* dg = as_dg(header->data_groups[0]);
+    const DgBlock* dg = block_as<DgBlock>(header->data_groups[0]);
     ASSERT_NE(dg, nullptr);
     EXPECT_EQ(dg->record_id_size, 1);
-    ASSERT_NE(as_dt(dg->data), nullptr);
+    ASSERT_NE(block_as<DtBlock>(dg->data), nullptr);
     ASSERT_EQ(dg->channel_groups.size(), 3u);
     std::vector<uint64_t> record_ids;
-    for (const BlockRef& ref : dg->channel_groups) record_ids.push_back(as_cg(ref)->record_id);
+    for (const BlockRef& ref : dg->channel_groups) record_ids.push_back(block_as<CgBlock>(ref)->record_id);
     EXPECT_EQ(record_ids, (std::vector<uint64_t>{7, 8, 9}));
 
-    const CgBlock* cg = as_cg(dg->channel_groups[0]);
+    const CgBlock* cg = block_as<CgBlock>(dg->channel_groups[0]);
     EXPECT_EQ(cg->data_bytes, 16u);
     EXPECT_EQ(cg->inval_bytes, 1u);
     EXPECT_EQ(name_of(cg->acq_name), "bus");
-    EXPECT_NE(as_md(cg->comment), nullptr);
+    EXPECT_NE(block_as<MdBlock>(cg->comment), nullptr);
     ASSERT_EQ(cg->channels.size(), 2u);
-    EXPECT_EQ(name_of(as_cn(cg->channels[0])->name), "Timestamp");
-    EXPECT_EQ(cg->decoders.size(), 2u);
-    EXPECT_TRUE(as_cg(dg->channel_groups[1])->channels.empty());
-    EXPECT_TRUE(as_cg(dg->channel_groups[1])->decoders.empty());
+    EXPECT_EQ(name_of(block_as<CnBlock>(cg->channels[0])->name), "Timestamp");
+    EXPECT_TRUE(block_as<CgBlock>(dg->channel_groups[1])->channels.empty());
 
-    const CnBlock* cn = as_cn(cg->channels[1]);
+    const CnBlock* cn = block_as<CnBlock>(cg->channels[1]);
     EXPECT_EQ(name_of(cn->name), "CAN_DataFrame.ID");
     EXPECT_EQ(cn->byte_offset, 8u);
     EXPECT_EQ(cn->bit_offset, 3);
@@ -83,15 +81,15 @@ TEST(ChannelStructure, FieldsAndChainOrderAreLoaded) {
     EXPECT_EQ(cn->data_type, tools::kUnsignedBe);
     EXPECT_EQ(name_of(cn->unit), "id");
 
-    const CcBlock* cc = as_cc(cn->conversion);
+    const CcBlock* cc = block_as<CcBlock>(cn->conversion);
     ASSERT_NE(cc, nullptr);
     EXPECT_EQ(cc->conversion_type, tools::kLinearConversion);
     EXPECT_EQ(cc->values, (std::vector<double>{2.5, 4.0}));
 
-    const SiBlock* si = as_si(cn->source);
+    const SiBlock* si = block_as<SiBlock>(cn->source);
     ASSERT_NE(si, nullptr);
-    EXPECT_EQ(si->source_kind(), SourceKind::Bus);
-    EXPECT_EQ(si->bus_kind(), BusKind::Lin);
+    EXPECT_TRUE(si->is_bus());
+    EXPECT_EQ(si->bus_type, tools::kBusTypeLin);
     EXPECT_EQ(name_of(si->name), "CAN1");
 }
 
@@ -111,12 +109,12 @@ TEST(ChannelStructure, CompositionAndSignalDataAreFollowed) {
     OpenedImage opened = open_image(tools::write_mdf(spec).bytes);
     ASSERT_NE(opened.file, nullptr);
 
-    const CgBlock* cg = as_cg(as_dg(opened.file->header()->data_groups[0])->channel_groups[0]);
+    const CgBlock* cg = block_as<CgBlock>(block_as<DgBlock>(opened.file->header()->data_groups[0])->channel_groups[0]);
     ASSERT_EQ(cg->channels.size(), 3u);
-    const CnBlock* parent = as_cn(cg->channels[1]);
+    const CnBlock* parent = block_as<CnBlock>(cg->channels[1]);
     ASSERT_EQ(parent->composition.size(), 2u);
-    EXPECT_EQ(name_of(as_cn(parent->composition[1])->name), "CAN_DataFrame.DLC");
-    const DataBlock* signal = as_sd(as_cn(cg->channels[2])->data);
+    EXPECT_EQ(name_of(block_as<CnBlock>(parent->composition[1])->name), "CAN_DataFrame.DLC");
+    const DataBlock* signal = block_as<SdBlock>(block_as<CnBlock>(cg->channels[2])->data);
     ASSERT_NE(signal, nullptr);
     EXPECT_EQ(signal->data_size(), 4u + 3u);
 }
@@ -133,8 +131,8 @@ TEST(ChannelStructure, ConversionValueCountsAreHonoured) {
         spec.data_groups = {data_group};
         OpenedImage opened = open_image(tools::write_mdf(spec).bytes);
         ASSERT_NE(opened.file, nullptr);
-        const CgBlock* cg = as_cg(as_dg(opened.file->header()->data_groups[0])->channel_groups[0]);
-        const CcBlock* cc = as_cc(as_cn(cg->channels[0])->conversion);
+        const CgBlock* cg = block_as<CgBlock>(block_as<DgBlock>(opened.file->header()->data_groups[0])->channel_groups[0]);
+        const CcBlock* cc = block_as<CcBlock>(block_as<CnBlock>(cg->channels[0])->conversion);
         ASSERT_NE(cc, nullptr);
         EXPECT_EQ(cc->val_count, count);
         ASSERT_EQ(cc->values.size(), count);
@@ -152,9 +150,9 @@ TEST(ChannelStructure, NameSharedByTwoChannelsIsOneBlock) {
     spec.link_patches.push_back({"dg0.cg0.cn1", 2, "dg0.cg0.cn0.name"});
     OpenedImage opened = open_image(tools::write_mdf(spec).bytes);
     ASSERT_NE(opened.file, nullptr);
-    const CgBlock* cg = as_cg(as_dg(opened.file->header()->data_groups[0])->channel_groups[0]);
-    const BlockRef& first = as_cn(cg->channels[0])->name;
-    const BlockRef& second = as_cn(cg->channels[1])->name;
+    const CgBlock* cg = block_as<CgBlock>(block_as<DgBlock>(opened.file->header()->data_groups[0])->channel_groups[0]);
+    const BlockRef& first = block_as<CnBlock>(cg->channels[0])->name;
+    const BlockRef& second = block_as<CnBlock>(cg->channels[1])->name;
     EXPECT_EQ(first.get(), second.get());
     EXPECT_EQ(name_of(second), "Shared");
     EXPECT_EQ(first.use_count(), 2);
@@ -169,12 +167,12 @@ TEST(ChannelStructure, KindCheckedAccessorsTreatOtherKindsAsEmpty) {
     spec.link_patches.push_back({"dg0", 2, "dg0.cg0.cn0.name"});
     OpenedImage opened = open_image(tools::write_mdf(spec).bytes);
     ASSERT_NE(opened.file, nullptr);
-    const DgBlock* dg = as_dg(opened.file->header()->data_groups[0]);
+    const DgBlock* dg = block_as<DgBlock>(opened.file->header()->data_groups[0]);
     ASSERT_NE(dg->data, nullptr);
-    EXPECT_EQ(as_dt(dg->data), nullptr);
-    EXPECT_EQ(as_sd(dg->data), nullptr);
-    EXPECT_NE(as_tx(dg->data), nullptr);
-    EXPECT_EQ(as_md(dg->data), nullptr);
+    EXPECT_EQ(block_as<DtBlock>(dg->data), nullptr);
+    EXPECT_EQ(block_as<SdBlock>(dg->data), nullptr);
+    EXPECT_NE(block_as<TxBlock>(dg->data), nullptr);
+    EXPECT_EQ(block_as<MdBlock>(dg->data), nullptr);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mdf/blocks.h"
+#include "mdf/bus/bus_kinds.h"
 #include "mdf/channel_decoder.h"
 #include "mdf/record_layout.h"
 
@@ -28,7 +29,7 @@ struct TestChannel {
 inline ChannelDecoder make_decoder(const TestChannel& channel) {
     ChannelDecoder decoder;
     decoder.name = channel.name;
-    decoder.role = channel_role(channel.name);
+    decoder.role = channel_role(channel.name);  // as the bus kinds name the roles
     decoder.bit_position = channel.byte_offset * 8u + channel.bit_offset;
     decoder.bit_count = channel.bit_count;
     decoder.value_kind = channel.kind;
@@ -42,9 +43,30 @@ inline ChannelDecoderList make_decoders(const std::vector<TestChannel>& channels
     return list;
 }
 
+// A channel block as loaded, named by a TX block; the decoder builders take
+// nothing else from it.
+inline BlockRef text_block(const std::string& text) {
+    auto block = std::make_shared<TxBlock>();
+    block->header.kind = BlockKind::TX;
+    block->text = text;
+    return block;
+}
+
+inline std::shared_ptr<CnBlock> channel(const std::string& name, uint8_t data_type = 0, uint32_t byte_offset = 0,
+                                        uint8_t bit_offset = 0, uint32_t bit_count = 8) {
+    auto block = std::make_shared<CnBlock>();
+    block->header.kind = BlockKind::CN;
+    if (!name.empty()) block->name = text_block(name);
+    block->data_type = data_type;
+    block->byte_offset = byte_offset;
+    block->bit_offset = bit_offset;
+    block->bit_count = bit_count;
+    return block;
+}
+
 // A stand-in signal data block: the decoders only look at whether a link is set.
 inline std::shared_ptr<MdfBlock> some_signal_block() {
-    auto block = std::make_shared<DataBlock>();
+    auto block = std::make_shared<SdBlock>();
     block->header.kind = BlockKind::SD;
     return block;
 }
@@ -76,13 +98,25 @@ inline std::vector<uint8_t> signal_entry(uint32_t length, const std::vector<uint
     return entry;
 }
 
-inline RawRecord raw_record(const std::vector<uint8_t>& record, const ChannelDecoderList& decoders,
-                            const std::vector<uint8_t>& signal = {}) {
+// A record as the reader hands it to a frame decoder: with its group's
+// decoders and the read plan made for records of its size.
+struct TestRecord {
+    ChannelDecoderList decoders;
+    ChannelReadPlan plan;
     RawRecord raw;
-    raw.record = record;
-    raw.signal = signal;
-    raw.decoders = &decoders;
-    return raw;
-}
+
+    TestRecord(const std::vector<uint8_t>& record, const ChannelDecoderList& group,
+               const std::vector<uint8_t>& signal = {})
+        : decoders(group), plan(plan_channel_reads(decoders, record.size())) {
+        raw.record = record;
+        raw.signal = signal;
+        raw.decoders = &decoders;
+        raw.read_plan = &plan;
+    }
+    TestRecord(const TestRecord&) = delete;
+    TestRecord& operator=(const TestRecord&) = delete;
+
+    operator const RawRecord&() const { return raw; }
+};
 
 }  // namespace tracemill::testing_support

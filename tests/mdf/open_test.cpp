@@ -225,8 +225,8 @@ TEST(OpenUnfinalised, LastDataBlockRunsToTheEndOfTheFile) {
     OpenedImage opened = open_image(image.bytes);
     ASSERT_NE(opened.file, nullptr);
     const HdBlock* header = opened.file->header();
-    const DataBlock* repaired = as_dt(as_dg(header->data_groups[0])->data);
-    const DataBlock* other = as_dt(as_dg(header->data_groups[2])->data);
+    const DataBlock* repaired = block_as<DtBlock>(block_as<DgBlock>(header->data_groups[0])->data);
+    const DataBlock* other = block_as<DtBlock>(block_as<DgBlock>(header->data_groups[2])->data);
     EXPECT_EQ(repaired->file_offset, last_dt);
     EXPECT_EQ(repaired->header.length, image.bytes.size() - last_dt);
     EXPECT_EQ(other->header.length, 24u + 45u);
@@ -257,7 +257,7 @@ TEST(OpenUnfinalised, FilesWithoutDataBlocksOrTheFlagStayAsTheyAre) {
         OpenedImage opened = open_image(tools::write_mdf(spec).bytes);
         ASSERT_NE(opened.file, nullptr);
         EXPECT_EQ(opened.file->id_block()->unfinalized_flags, c.flags_after);
-        const DataBlock* data = as_dt(as_dg(opened.file->header()->data_groups[0])->data);
+        const DataBlock* data = block_as<DtBlock>(block_as<DgBlock>(opened.file->header()->data_groups[0])->data);
         EXPECT_EQ(data ? data->header.length : 0, c.length_after);
     }
 }

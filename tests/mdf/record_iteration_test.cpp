@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <tuple>
 
 #include "mdf/record_test_support.h"
 
@@ -457,6 +459,76 @@ TEST(RecordIteration, ConversionsApplyToChannelValues) {
     const auto result = read_frames(file_with({group.take()}));
     EXPECT_THAT(result.frames, ElementsAre(can(1.5, 0x10, {}, 7), can(2.25, 0x11, {}, 9)));
 }
+
+// After the last record the iterator says which data groups did not reach
+// their clean end. Two groups of three CAN frames each; the second group's
+// data block is the last thing in the file.
+struct GroupEndCase {
+    const char* what;
+    void (*spoil)(tools::DataGroupSpec& first, tools::DataGroupSpec& second);
+    ReadPath path;
+    bool fail_reads_in_first_group;
+    int64_t failed_result;  // of those reads
+    std::vector<std::tuple<uint32_t, uint64_t, uint64_t, RecordEnd, bool>> early;  // group, read, expected, end, bus data
+    bool read_failed;
+};
+
+class GroupEnds : public ::testing::TestWithParam<GroupEndCase> {};
+
+TEST_P(GroupEnds, AreReportedAfterTheLastRecord) {
+    const GroupEndCase& c = GetParam();
+    BusDataGroup first(1), second(1);
+    const size_t a = first.add_group(BusGroupKind::CanDataFrame);
+    const size_t b = second.add_group(BusGroupKind::CanDataFrame);
+    for (int i = 0; i < 3; ++i) {
+        first.add(a, tools::can_frame(i, 0x10 + i, {1, 2}));
+        second.add(b, tools::can_frame(i, 0x20 + i, {3}));
+    }
+    tools::DataGroupSpec one = first.take(), two = second.take();
+    if (c.spoil) c.spoil(one, two);
+    const tools::FileSpec file = file_with({std::move(one), std::move(two)});
+    // A read failure inside the second record of the first group.
+    const int64_t fail_from = c.fail_reads_in_first_group
+                                  ? static_cast<int64_t>(tools::write_mdf(file).offset_of("dg0.dt") + 24 + 30)
+                                  : INT64_MAX;
+    const auto result = read_frames(file, c.path, fail_from, c.failed_result);
+    std::vector<std::tuple<uint32_t, uint64_t, uint64_t, RecordEnd, bool>> early;
+    for (const GroupEnd& end : result.early_ends)
+        early.emplace_back(end.group_number, end.records_read, end.records_expected, end.end, end.holds_bus_data);
+    EXPECT_EQ(early, c.early) << c.what;
+    EXPECT_EQ(result.read_failed, c.read_failed) << c.what;
+}
+
+void unknown_id_in_first(tools::DataGroupSpec& first, tools::DataGroupSpec&) {
+    first.records.insert(first.records.begin() + static_cast<ptrdiff_t>(first.records.size() / 3), 9);
+}
+void cut_first(tools::DataGroupSpec& first, tools::DataGroupSpec&) { first.records.resize(first.records.size() - 3); }
+void cut_second(tools::DataGroupSpec&, tools::DataGroupSpec& second) { second.records.resize(second.records.size() - 3); }
+void no_bus_channels_in_first(tools::DataGroupSpec& first, tools::DataGroupSpec&) {
+    for (tools::ChannelSpec& channel : first.groups[0].channels)
+        if (channel.name != "Timestamp") channel.name = "GPS" + channel.name.substr(channel.name.find('.'));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GroupEnds,
+    ::testing::Values(
+        GroupEndCase{"all read", nullptr, ReadPath::Memory, false, 0, {}, false},
+        GroupEndCase{"unregistered id mid-data", unknown_id_in_first, ReadPath::Memory, false, 0,
+                     {{1, 1, 3, RecordEnd::UnknownRecordId, true}}, false},
+        GroupEndCase{"record cut before the next data block", cut_first, ReadPath::Stream, false, 0,
+                     {{1, 2, 3, RecordEnd::CutShort, true}}, false},
+        GroupEndCase{"record cut at the end of the file is clean", cut_second, ReadPath::Stream, false, 0, {}, false},
+        GroupEndCase{"group without bus data", no_bus_channels_in_first, ReadPath::Memory, false, 0,
+                     {{1, 0, 3, RecordEnd::NotDecoded, false}}, false},
+        GroupEndCase{"read failure", nullptr, ReadPath::Stream, true, -1, {{1, 1, 3, RecordEnd::ReadFailed, true}}, true},
+        GroupEndCase{"data ending before the file does", nullptr, ReadPath::Stream, true, 0,
+                     {{1, 1, 3, RecordEnd::ReadFailed, true}}, true}),
+    [](const auto& info) {
+        std::string name = info.param.what;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
 
 }  // namespace
 }  // namespace tracemill

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,16 +25,27 @@ enum class ReadPath { Memory, Stream };
 
 inline const char* path_name(ReadPath path) { return path == ReadPath::Memory ? "memory" : "stream"; }
 
-// Hides the memory stream behind a plain stream, so the reader must seek and read.
+// Hides the memory stream behind a plain stream, so the reader must seek and
+// read; reads of the few bytes at `fail_from` fail, as on a failing card, by
+// returning `failed_result` (an error, or 0: an end before the stream's size).
 class ForwardingStream final : public ByteStream {
 public:
-    explicit ForwardingStream(ByteStream* inner) : inner_(inner) {}
-    int64_t read(void* dst, uint64_t count) override { return stream_read(inner_, dst, count); }
+    explicit ForwardingStream(ByteStream* inner, int64_t fail_from = INT64_MAX, int64_t failed_result = -1)
+        : inner_(inner), fail_from_(fail_from), failed_result_(failed_result) {}
+    int64_t read(void* dst, uint64_t count) override {
+        const int64_t at = stream_tell(inner_);
+        if (at >= fail_from_ && at - fail_from_ < kBadBytes) return failed_result_;
+        if (at < fail_from_) count = std::min<uint64_t>(count, static_cast<uint64_t>(fail_from_ - at));
+        return stream_read(inner_, dst, count);
+    }
     int64_t tell() override { return stream_tell(inner_); }
     int64_t seek(int64_t offset, int32_t whence) override { return stream_seek(inner_, offset, whence); }
 
 private:
+    static constexpr int64_t kBadBytes = 4;
     ByteStream* inner_;
+    int64_t fail_from_;
+    int64_t failed_result_;
 };
 
 struct OpenedFile {
@@ -42,12 +54,13 @@ struct OpenedFile {
     MdfFilePtr file;
 };
 
-inline OpenedFile open_bytes(const std::vector<uint8_t>& bytes, ReadPath path) {
+inline OpenedFile open_bytes(const std::vector<uint8_t>& bytes, ReadPath path, int64_t fail_reads_from = INT64_MAX,
+                             int64_t failed_result = -1) {
     OpenedFile opened;
     opened.memory = memory_stream_from(bytes.data(), bytes.size());
     ByteStream* stream = opened.memory.get();
     if (path == ReadPath::Stream) {
-        opened.forwarding = std::make_unique<ForwardingStream>(stream);
+        opened.forwarding = std::make_unique<ForwardingStream>(stream, fail_reads_from, failed_result);
         stream = opened.forwarding.get();
     }
     opened.file = open_mdf(stream);
@@ -79,14 +92,19 @@ struct ReadResult {
     double time_offset = 0;
     std::vector<Frame> frames;
     std::string log;
+    std::vector<GroupEnd> early_ends;  // as the iterator reports them after the last record
+    bool read_failed = false;
 };
 
 // Opens the file, takes every record and captures what was logged meanwhile.
-inline ReadResult read_frames(const tools::FileSpec& file, ReadPath path = ReadPath::Memory) {
+// With `fail_reads_from`, reads through the stream path at that file offset
+// fail with `failed_result`.
+inline ReadResult read_frames(const tools::FileSpec& file, ReadPath path = ReadPath::Memory,
+                              int64_t fail_reads_from = INT64_MAX, int64_t failed_result = -1) {
     ReadResult result;
     const tools::MdfImage image = tools::write_mdf(file);
     ::testing::internal::CaptureStderr();
-    OpenedFile opened = open_bytes(image.bytes, path);
+    OpenedFile opened = open_bytes(image.bytes, path, fail_reads_from, failed_result);
     if (opened.file) {
         result.opened = true;
         RecordIteratorPtr iterator = begin_records(*opened.file);
@@ -96,6 +114,9 @@ inline ReadResult read_frames(const tools::FileSpec& file, ReadPath path = ReadP
                 result.frames.push_back(frame_of(*record));
                 next_record(*iterator);
             }
+            const auto ends = early_ends(*iterator);
+            result.early_ends.assign(ends.begin(), ends.end());
+            result.read_failed = read_failed(*iterator);
             end_records(std::move(iterator));
         }
     }

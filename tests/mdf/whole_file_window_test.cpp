@@ -60,7 +60,7 @@ WindowRead read_through_window(const std::string& path, uint64_t window) {
             result.opened = true;
             result.data_by_pointer = true;
             for (const BlockRef& dg : file->header()->data_groups)
-                if (const DataBlock* dt = as_dt(as_dg(dg)->data)) result.data_by_pointer &= dt->direct_data() != nullptr;
+                if (const DataBlock* dt = block_as<DtBlock>(block_as<DgBlock>(dg)->data)) result.data_by_pointer &= dt->direct_data() != nullptr;
             RecordIteratorPtr it = begin_records(*file);
             for (const BusRecord* r = current(*it); r; r = current(*it)) {
                 result.frames.push_back(frame_of(*r));

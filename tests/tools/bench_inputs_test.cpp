@@ -63,7 +63,7 @@ Contents read_contents(const std::string& path) {
     });
     for (const BlockRef& dg : file->header()->data_groups) {
         ++c.data_groups;
-        for (const BlockRef& cg : as_dg(dg)->channel_groups) c.vlsd_groups += as_cg(cg)->is_vlsd() ? 1 : 0;
+        for (const BlockRef& cg : block_as<DgBlock>(dg)->channel_groups) c.vlsd_groups += block_as<CgBlock>(cg)->is_vlsd() ? 1 : 0;
     }
     RecordIteratorPtr it = begin_records(*file);
     double last = -1e300;

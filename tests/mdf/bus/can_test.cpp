@@ -1,5 +1,5 @@
-// Frame decoders: how the channels of one record become a BusRecord.
-#include "mdf/frame_decoders.h"
+// The CAN frame decoders: how the channels of one record become a BusRecord.
+#include "mdf/bus/can.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,10 +13,10 @@ namespace tracemill {
 namespace {
 
 using testing_support::make_decoders;
-using testing_support::raw_record;
 using testing_support::RecordBytes;
 using testing_support::signal_entry;
 using testing_support::TestChannel;
+using testing_support::TestRecord;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
@@ -51,7 +51,7 @@ TEST(CanDataFrame, DecodesEveryField) {
     const auto decoders = make_decoders(can_data_channels());
     const RecordBytes record = can_data_record(8);
     BusRecord out;
-    ASSERT_TRUE(decode_can_data_frame(raw_record(record.bytes(), decoders), out));
+    ASSERT_TRUE(decode_can_data_frame(TestRecord(record.bytes(), decoders), out));
     EXPECT_EQ(out.kind, BusRecordKind::CanDataFrame);
     EXPECT_EQ(out.timestamp, 1.25);
     EXPECT_EQ(out.bus_channel, 3);
@@ -80,7 +80,7 @@ TEST_P(CanDataLength, CutsThePayload) {
     const auto decoders = make_decoders(can_data_channels(c.with_length));
     const RecordBytes record = can_data_record(c.data_length);
     BusRecord out;
-    ASSERT_TRUE(decode_can_data_frame(raw_record(record.bytes(), decoders), out)) << c.what;
+    ASSERT_TRUE(decode_can_data_frame(TestRecord(record.bytes(), decoders), out)) << c.what;
     EXPECT_EQ(out.data.size(), c.expected_size) << c.what;
 }
 
@@ -97,7 +97,7 @@ TEST(CanDataFrame, ChannelWithoutRoleFailsAndLeavesKind) {
     const RecordBytes record = can_data_record(8);
     BusRecord out;
     out.kind = BusRecordKind::LinFrame;
-    EXPECT_FALSE(decode_can_data_frame(raw_record(record.bytes(), decoders), out));
+    EXPECT_FALSE(decode_can_data_frame(TestRecord(record.bytes(), decoders), out));
     EXPECT_EQ(out.kind, BusRecordKind::LinFrame);
 }
 
@@ -105,7 +105,7 @@ TEST(CanDataFrame, NumericDataBytesChannelFails) {
     const auto decoders = make_decoders({{"Timestamp", 0, 64, ValueKind::Float}, {"CAN_DataFrame.DataBytes", 16, 64}});
     const RecordBytes record = can_data_record(8);
     BusRecord out;
-    EXPECT_FALSE(decode_can_data_frame(raw_record(record.bytes(), decoders), out));
+    EXPECT_FALSE(decode_can_data_frame(TestRecord(record.bytes(), decoders), out));
 }
 
 TEST(CanDataFrame, UnalignedByteArrayIsReportedAndSkipped) {
@@ -114,7 +114,7 @@ TEST(CanDataFrame, UnalignedByteArrayIsReportedAndSkipped) {
     const RecordBytes record = can_data_record(8);
     BusRecord out;
     ::testing::internal::CaptureStderr();
-    const bool decoded = decode_can_data_frame(raw_record(record.bytes(), decoders), out);
+    const bool decoded = decode_can_data_frame(TestRecord(record.bytes(), decoders), out);
     EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("Could not read data"));
     EXPECT_TRUE(decoded);
     EXPECT_TRUE(out.data.empty());
@@ -124,7 +124,7 @@ TEST(CanDataFrame, ByteArrayRunningPastTheRecordIsCut) {
     const auto decoders = make_decoders({{"CAN_DataFrame.DataBytes", 20, 64, ValueKind::Bytes}});
     const RecordBytes record = can_data_record(8);
     BusRecord out;
-    ASSERT_TRUE(decode_can_data_frame(raw_record(record.bytes(), decoders), out));
+    ASSERT_TRUE(decode_can_data_frame(TestRecord(record.bytes(), decoders), out));
     EXPECT_THAT(out.data, ElementsAre(5, 6, 7, 8));
 }
 
@@ -142,7 +142,7 @@ TEST_P(CanSignalPayload, TakesTheEntryBytes) {
     decoders[0].data_link = testing_support::some_signal_block();
     const std::vector<uint8_t> record(4, 0);
     BusRecord out;
-    ASSERT_TRUE(decode_can_data_frame(raw_record(record, decoders, c.signal), out)) << c.what;
+    ASSERT_TRUE(decode_can_data_frame(TestRecord(record, decoders, c.signal), out)) << c.what;
     EXPECT_THAT(out.data, ElementsAreArray(c.expected)) << c.what;
 }
 
@@ -175,7 +175,7 @@ TEST_P(CanRemoteLength, GivesZeroBytes) {
     record.put_double(0, 2.5).put(8, 0x123, 4).put(12, 4, 1).put(13, 4, 1);
     BusRecord out;
     out.data = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    ASSERT_TRUE(decode_can_remote_frame(raw_record(record.bytes(), decoders), out)) << c.what;
+    ASSERT_TRUE(decode_can_remote_frame(TestRecord(record.bytes(), decoders), out)) << c.what;
     EXPECT_EQ(out.kind, BusRecordKind::CanRemoteFrame);
     EXPECT_EQ(out.details.can.rtr, 1);
     EXPECT_EQ(out.id, 0x123u);
@@ -205,7 +205,7 @@ TEST_P(ValueStores, TruncateAndBound) {
     for (auto& decoder : decoders) decoder.conversion = make_conversion(5, c.table.data(), c.table.size());
     const std::vector<uint8_t> record = {1};
     BusRecord out;
-    ASSERT_TRUE(decode_can_data_frame(raw_record(record, decoders), out)) << c.what;
+    ASSERT_TRUE(decode_can_data_frame(TestRecord(record, decoders), out)) << c.what;
     EXPECT_EQ(out.details.can.ide, c.ide) << c.what;
     EXPECT_EQ(out.bus_channel, c.bus_channel) << c.what;
     EXPECT_EQ(out.id, c.id) << c.what;
@@ -220,17 +220,6 @@ INSTANTIATE_TEST_SUITE_P(
                       StoreCase{"beyond 32 bits gives byte 0", {1, 5e9}, 1, 0, 705032704},
                       StoreCase{"beyond 64 bits gives id 0", {1, 1e30}, 1, 0, 0},
                       StoreCase{"NaN sets flags only", {2, 2}, 1, 0, 0}));
-
-TEST(FloatChannels, ThirtyTwoBitFloatsAreSinglePrecision) {
-    for (bool little_endian : {true, false}) {
-        const auto decoders = make_decoders({{"Timestamp", 0, 32, ValueKind::Float, little_endian}});
-        const uint32_t bits = std::bit_cast<uint32_t>(1.5f);
-        RecordBytes record(4);
-        if (little_endian) record.put(0, bits, 4);
-        else record.put(0, __builtin_bswap32(bits), 4);
-        EXPECT_EQ(channel_value(decoders[0], record.bytes()), 1.5) << "little_endian " << little_endian;
-    }
-}
 
 }  // namespace
 }  // namespace tracemill

@@ -1,71 +1,105 @@
-// The reads worked out when a group's decoders are built must give exactly
-// what the general path gives: planned field loads against the bit reader,
-// and every frame decoder on planned decoders (with and without the group's
-// read plan) against the same decoders read the general way, over random
-// groups and records.
+// Channel decoders: built from channel blocks, read by value, and read
+// through a group's read plan, which must give exactly what the general path
+// gives for every frame decoder over random groups and records.
+#include "mdf/channel_decoder.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "mdf/bit_reader.h"
-#include "mdf/channel_decoder.h"
-#include "mdf/field_load.h"
-#include "mdf/frame_decoders.h"
+#include "mdf/blocks.h"
+#include "mdf/bus/can.h"
+#include "mdf/bus/lin.h"
 #include "mdf/frame_test_support.h"
 
 namespace tracemill {
 namespace {
 
+using ::testing::HasSubstr;
+
+using testing_support::channel;
+
+struct DataTypeCase {
+    uint8_t data_type;
+    ValueKind kind;
+    bool little_endian;
+    const char* warning;  // nullptr: none
+};
+
+class DataTypes : public ::testing::TestWithParam<DataTypeCase> {};
+
+TEST_P(DataTypes, GiveValueKindAndByteOrder) {
+    const DataTypeCase& c = GetParam();
+    ChannelDecoderList list;
+    ::testing::internal::CaptureStderr();
+    add_channel_decoders(*channel("Timestamp", c.data_type), list);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].value_kind, c.kind);
+    EXPECT_EQ(list[0].little_endian, c.little_endian);
+    if (c.warning) EXPECT_THAT(log, HasSubstr(c.warning));
+    else EXPECT_EQ(log, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, DataTypes,
+    ::testing::Values(DataTypeCase{0, ValueKind::Unsigned, true, nullptr},
+                      DataTypeCase{1, ValueKind::Unsigned, false, nullptr},
+                      DataTypeCase{4, ValueKind::Float, true, nullptr},
+                      DataTypeCase{5, ValueKind::Float, false, nullptr},
+                      DataTypeCase{10, ValueKind::Bytes, true, nullptr},
+                      DataTypeCase{2, ValueKind::Unsigned, false, "Unsupported channel data type: 3"},
+                      DataTypeCase{7, ValueKind::Unsigned, false, "Unsupported channel data type: 8"},
+                      DataTypeCase{11, ValueKind::Unsigned, false, "Unsupported channel data type: 0"}));
+
+TEST(ChannelDecoders, TakePositionRoleConversionAndSignalLink) {
+    auto cn = channel("CAN_DataFrame.DataBytes", 10, 3, 5, 64);
+    auto cc = std::make_shared<CcBlock>();
+    cc->header.kind = BlockKind::CC;
+    cc->conversion_type = 1;
+    cc->values = {1.5, 2};
+    cn->conversion = cc;
+    auto sd = std::make_shared<SdBlock>();
+    sd->header.kind = BlockKind::SD;
+    cn->data = sd;
+
+    ChannelDecoderList list;
+    cn->channel_type = 0;  // fixed length: the signal link is not used
+    add_channel_decoders(*cn, list);
+    cn->channel_type = CnBlock::kTypeVariableLength;
+    add_channel_decoders(*cn, list);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].bit_position, 3u * 8 + 5);
+    EXPECT_EQ(list[0].bit_count, 64u);
+    EXPECT_EQ(list[0].role, can::DataBytes);
+    EXPECT_EQ(list[0].name, "CAN_DataFrame.DataBytes");
+    EXPECT_EQ(list[0].conversion.apply(10), 21.5);
+    EXPECT_EQ(list[0].data_link, nullptr);
+    EXPECT_EQ(list[1].data_link, sd);
+}
+
+TEST(FloatChannels, ThirtyTwoBitFloatsAreSinglePrecision) {
+    for (bool little_endian : {true, false}) {
+        const auto decoders = testing_support::make_decoders({{"Timestamp", 0, 32, ValueKind::Float, little_endian}});
+        const uint32_t bits = std::bit_cast<uint32_t>(1.5f);
+        testing_support::RecordBytes record(4);
+        if (little_endian) record.put(0, bits, 4);
+        else record.put(0, __builtin_bswap32(bits), 4);
+        EXPECT_EQ(channel_value(decoders[0], record.bytes()), 1.5) << "little_endian " << little_endian;
+    }
+}
+
 std::vector<uint8_t> random_bytes(std::mt19937_64& random, size_t n) {
     std::vector<uint8_t> bytes(n);
     for (auto& b : bytes) b = static_cast<uint8_t>(random());
     return bytes;
-}
-
-TEST(FieldLoad, PlannedLoadsReadWhatTheBitReaderReads) {
-    std::mt19937_64 random(11);
-    const uint64_t sizes[] = {1, 2, 3, 7, 8, 9, 12, 16, 24, 33};
-    const uint64_t counts[] = {0, 1, 2, 3, 7, 8, 9, 13, 16, 31, 32, 33, 52, 53, 56, 57, 58, 63, 64, 65};
-    for (uint64_t size : sizes) {
-        const std::vector<uint8_t> bytes = random_bytes(random, size);
-        const std::span<const uint8_t> view(bytes);
-        for (uint64_t position = 0; position <= size * 8 + 9; ++position) {
-            for (uint64_t count : counts) {
-                for (bool little_endian : {true, false}) {
-                    const FieldLoad load = plan_field_load(position, count, little_endian, size);
-                    bool slow = false;
-                    const uint64_t got = load_field(load, size, view, [&] {
-                        slow = true;
-                        return read_bits(view, position, count, little_endian);
-                    });
-                    ASSERT_EQ(got, read_bits(view, position, count, little_endian))
-                        << "size " << size << " position " << position << " count " << count << " le "
-                        << little_endian;
-                    // Records of 8 bytes and more take every field that fits a word without the bit reader.
-                    if (size >= 8 && count <= 57) {
-                        EXPECT_FALSE(slow) << size << " " << position << " " << count;
-                    }
-                }
-            }
-        }
-    }
-}
-
-TEST(FieldLoad, PlansForAnotherSizeAreNotUsed) {
-    const std::vector<uint8_t> bytes = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x11, 0x22};
-    const FieldLoad load = plan_field_load(8, 16, true, 16);  // planned for 16-byte records
-    bool slow = false;
-    const uint64_t got = load_field(load, 16, std::span<const uint8_t>(bytes), [&] {
-        slow = true;
-        return uint64_t{7};
-    });
-    EXPECT_TRUE(slow);
-    EXPECT_EQ(got, 7u);
 }
 
 // Channel names per event kind, plus one no kind has.
@@ -121,7 +155,7 @@ ChannelDecoderList random_group(std::mt19937_64& random, BusRecordKind kind, uin
         if (value_kind == 0) {
             decoder.value_kind = ValueKind::Float;
             decoder.bit_count = random() % 2 ? 64 : 32;
-        } else if (decoder.role == ChannelRole::DataBytes || decoder.role == ChannelRole::LinDataBytes) {
+        } else if (decoder.name.ends_with(".DataBytes")) {
             decoder.value_kind = random() % 5 ? ValueKind::Bytes : ValueKind::Unsigned;
             decoder.bit_position = 8 * (random() % record_size);
             decoder.bit_count = 8 * (random() % 9);
@@ -157,8 +191,11 @@ TEST(ChannelReadPlan, FrameDecodersGiveWhatTheGeneralPathGives) {
     for (int group = 0; group < 3000; ++group) {
         const BusRecordKind kind = kGroupKinds[random() % 4];
         const uint64_t record_size = 1 + random() % 40;
-        const ChannelDecoderList general = random_group(random, kind, record_size);
+        // The general path: loads and plan made for records of another size,
+        // so every field goes through the bit reader.
+        ChannelDecoderList general = random_group(random, kind, record_size);
         ChannelDecoderList planned = general;
+        const ChannelReadPlan general_plan = plan_channel_reads(general, record_size + 1);
         const ChannelReadPlan plan = plan_channel_reads(planned, record_size);
 
         for (int r = 0; r < 8; ++r) {
@@ -170,15 +207,17 @@ TEST(ChannelReadPlan, FrameDecodersGiveWhatTheGeneralPathGives) {
                 BusRecord expected, by_list, by_plan;
                 // Reused records start dirty, as the reader's do.
                 by_list.data = by_plan.data = expected.data = {9, 9, 9};
-                const bool ok = decoder(testing_support::raw_record(record, general, signal), expected);
+                RawRecord raw{record, signal, &general, &general_plan};
+                const bool ok = decoder(raw, expected);
 
-                RawRecord raw = testing_support::raw_record(record, planned, signal);
+                // Planned loads without the plan's size, then both.
+                raw = {record, signal, &planned, &general_plan};
                 ASSERT_EQ(decoder(raw, by_list), ok) << "group " << group;
                 raw.read_plan = &plan;
                 ASSERT_EQ(decoder(raw, by_plan), ok) << "group " << group;
                 if (!ok) continue;
                 ++decoded;
-                EXPECT_TRUE(same_records(by_list, expected)) << "list walk, group " << group;
+                EXPECT_TRUE(same_records(by_list, expected)) << "planned loads, group " << group;
                 EXPECT_TRUE(same_records(by_plan, expected)) << "read plan, group " << group;
             }
         }
