@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cinttypes>
+#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -77,9 +78,27 @@ int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords, bool& e
     return kConverted;
 }
 
+// Reasons why the data of a converted file may not all be in its output.
+void note_early_ends(const RecordIterator& records, DeletionGate& gate) {
+    for (const GroupEnd& group : early_ends(records)) {
+        char reason[160];
+        if (!group.holds_bus_data)
+            snprintf(reason, sizeof reason, "data group %" PRIu32 " holds records that are no bus frames",
+                     group.group_number);
+        else if (group.records_expected > group.records_read)
+            snprintf(reason, sizeof reason, "data group %" PRIu32 " ends after %" PRIu64 " of %" PRIu64 " records",
+                     group.group_number, group.records_read, group.records_expected);
+        else
+            snprintf(reason, sizeof reason, "data group %" PRIu32 " ends early after %" PRIu64 " records",
+                     group.group_number, group.records_read);
+        gate.keep(reason);
+    }
+}
+
 // Hands the file's records to the sink between new_file and end_file; end_file
-// is called whatever happened before, so the sink can tidy up.
-bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool continuation) {
+// is called whatever happened before, so the sink can tidy up. What stands in
+// the way of deleting the input goes to `gate`.
+bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool continuation, DeletionGate& gate) {
     bool ok = true;
     if (!sink.new_file(info, continuation)) {
         TM_LOG(kError, "Error on new file");
@@ -97,11 +116,21 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
             }
             next_record(*records);
         }
+        // A failed read (already logged) is no end of the data: the file fails.
+        if (ok && read_failed(*records)) ok = false;
+        if (ok) note_early_ends(*records, gate);
         end_records(std::move(records));
     }
     if (!sink.end_file(info)) {
         TM_LOG(kError, "Error during end file callback");
         ok = false;
+    }
+    if (ok) {
+        const FileOutcome outcome = sink.outcome();
+        if (outcome.passed_over.total() > 0)
+            gate.keep("it holds records its trace has no notation for (" + passed_over_text(outcome.passed_over) +
+                      ")");
+        if (!outcome.durable) gate.keep("its trace is not known to be safely on disk");
     }
     return ok;
 }
@@ -147,18 +176,15 @@ int convert_file(ConversionContext& context, std::string_view input_path, std::s
         return kConverted;
     }
 
-    bool ok = run_sink(*context.sink, *file, info, relation.continuation);
+    DeletionGate gate;
+    bool ok = run_sink(*context.sink, *file, info, relation.continuation, gate);
     file.reset();
     if (stream_close(std::move(stream)) != 0) {
         TM_LOG(kError, "Could not close input file after conversion: %s", escape_file_name(input_path).c_str());
         return kOtherFailure;
     }
     if (!ok) return kOtherFailure;
-    if (context.options->delete_converted) {
-        DeletionGate gate;
-        // Every rule that can keep a converted input adds its reason to the gate here.
-        gate.remove_input(*context.input_root, input_path, input.identity);
-    }
+    if (context.options->delete_converted) gate.remove_input(*context.input_root, input_path, input.identity);
     return kConverted;
 }
 

@@ -207,12 +207,19 @@ std::unique_ptr<StagedFile> LocalOutputTree::create_staged(std::string_view rela
     const int folder_fd = open_folder(folder, true, true);
     if (folder_fd < 0) return nullptr;
 
-    // Only a regular file is ever replaced: a link or a folder at the name stays as it is.
+    // Only a regular file of one name is ever replaced: a link, a folder, or a
+    // file that also lives under another name (perhaps outside the output
+    // tree, where someone may rely on it) stays as it is.
     struct stat existing {};
-    if (fstatat(folder_fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(existing.st_mode)) {
-        TM_LOG(kError, "Output path %s is a symbolic link or not a regular file", escape_file_name(path).c_str());
-        close(folder_fd);
-        return nullptr;
+    if (fstatat(folder_fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        const char* refusal = !S_ISREG(existing.st_mode) ? "Output path %s is a symbolic link or not a regular file"
+                              : existing.st_nlink > 1   ? "Output path %s has further hard links; it is left as it is"
+                                                        : nullptr;
+        if (refusal != nullptr) {
+            TM_LOG(kError, refusal, escape_file_name(path).c_str());
+            close(folder_fd);
+            return nullptr;
+        }
     }
     for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         std::string temporary = temporary_name(name, ++temporaries_made_);

@@ -32,6 +32,9 @@ struct PassedOverRecords {
     uint64_t total() const { return lin_frames + lin_errors + can_error_frames + can_fd_frames; }
 };
 
+// The counts that are not 0, as in "15 LIN frame(s), 5 CAN error frame(s)".
+std::string passed_over_text(const PassedOverRecords& records);
+
 // What the last end_file left behind.
 struct FileOutcome {
     PassedOverRecords passed_over;

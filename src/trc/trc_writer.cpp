@@ -124,24 +124,8 @@ bool TrcWriter::end_file(const FileInfo& info) {
 // One line naming the input and what of it is not in its trace.
 void TrcWriter::log_passed_over(const FileInfo& info) const {
     if (passed_over_.total() == 0 || !log_enabled(kInfo)) return;
-    struct Count {
-        uint64_t count;
-        const char* what;
-    };
-    const Count counts[] = {{passed_over_.lin_frames, "LIN frame(s)"},
-                            {passed_over_.lin_errors, "LIN error(s)"},
-                            {passed_over_.can_error_frames, "CAN error frame(s)"},
-                            {passed_over_.can_fd_frames, "CAN FD frame(s)"}};
-    std::string list;
-    for (const Count& c : counts) {
-        if (c.count == 0) continue;
-        if (!list.empty()) list += ", ";
-        list += std::to_string(c.count);
-        list += ' ';
-        list += c.what;
-    }
     TM_LOG(kInfo, "%s: %s not written: the trace format has no notation for them",
-           escape_file_name(info.input_path).c_str(), list.c_str());
+           escape_file_name(info.input_path).c_str(), passed_over_text(passed_over_).c_str());
 }
 
 }  // namespace

@@ -121,6 +121,8 @@ public:
         events.push_back("end " + info.output_stem);
         return !fail_end_file;
     }
+    // Everything was taken and is kept.
+    FileOutcome outcome() const override { return {.passed_over = {}, .durable = true}; }
 
 private:
     size_t records = 0;

@@ -112,7 +112,20 @@ std::vector<uint8_t> standard_log(const tools::LoggerProperties& who) {
     return tools::write_mdf(spec).bytes;
 }
 
-// What the converter makes of standard_log in either version.
+// The standard log's CAN data, remote and FD frames alone: all of it goes into a 2.1 trace.
+std::vector<uint8_t> can_only_log(const tools::LoggerProperties& who) {
+    tools::FileSpec spec = tools::logger_file(who, kStart);
+    tools::BusDataGroup can(1);
+    size_t data = can.add_group(tools::BusGroupKind::CanDataFrame, fd_capable());
+    size_t remote = can.add_group(tools::BusGroupKind::CanRemoteFrame);
+    can.add(data, tools::CanFrame{.time = 0.5, .id = 0x123, .data = {0x01, 0x02}});
+    can.add(remote, tools::CanRemoteFrame{.time = 0.75, .id = 0x18FEF100, .ide = true, .dir = true, .dlc = 8});
+    can.add(data, tools::CanFrame{.time = 1.0, .bus = 2, .id = 0x456, .edl = true, .brs = true, .data = fd_payload()});
+    spec.data_groups.push_back(can.take());
+    return tools::write_mdf(spec).bytes;
+}
+
+// What the converter makes of standard_log (and can_only_log) in either version.
 const std::string kStandardTrace21 =
     ";$FILEVERSION=2.1\n"
     ";$STARTTIME=45244.9259317130\n"
@@ -290,20 +303,26 @@ TEST_F(ConvertE2eTest, TraceVersion11) {
               "      1         0.000 FE 1     0007 Rx 2    01 02\n");
 }
 
-TEST_F(ConvertE2eTest, DeleteAfterSuccessKeepsCopiesAndFailures) {
-    put_file(dir / "d/1.mf4", standard_log(logger("0000ABCD", 7, 1)));
-    put_file(dir / "d/2.mf4", standard_log(logger("0000ABCD", 7, 1)));  // a copy of 1.mf4
+TEST_F(ConvertE2eTest, DeleteAfterSuccessKeepsCopiesFailuresAndWhatTheTraceCannotHold) {
+    put_file(dir / "d/1.mf4", can_only_log(logger("0000ABCD", 7, 1)));
+    put_file(dir / "d/2.mf4", can_only_log(logger("0000ABCD", 7, 1)));  // a copy of 1.mf4
     put_file(dir / "d/3.mf4", log_without_identity());
-    put_file(dir / "d/4.mf4", standard_log(logger("0000ABCD", 7, 2)));
+    put_file(dir / "d/4.mf4", can_only_log(logger("0000ABCD", 7, 2)));
+    put_file(dir / "d/5.mf4", standard_log(logger("0000ABCD", 7, 3)));  // LIN and error frames too
     RunResult run = run_converter(dir.path(), "-d d");
     EXPECT_EQ(run.status, 8) << run.err;
     EXPECT_TRUE(contains(run.err, "Repeated input file (0000ABCD, 00000007, 00000001)")) << run.err;
+    EXPECT_TRUE(contains(run.err, "Keeping input file d/5.mf4: it holds records its trace has no notation for "
+                                  "(1 LIN frame(s), 1 CAN error frame(s))"))
+        << run.err;
     EXPECT_FALSE(fs::exists(dir / "d/1.mf4"));
     EXPECT_TRUE(fs::exists(dir / "d/2.mf4"));
     EXPECT_TRUE(fs::exists(dir / "d/3.mf4"));
     EXPECT_FALSE(fs::exists(dir / "d/4.mf4"));
+    EXPECT_TRUE(fs::exists(dir / "d/5.mf4"));
     EXPECT_EQ(traces(dir.path()), (std::map<std::string, std::string>{{"d_out/1_CAN.trc", kStandardTrace21},
-                                                                      {"d_out/4_CAN.trc", kStandardTrace21}}));
+                                                                      {"d_out/4_CAN.trc", kStandardTrace21},
+                                                                      {"d_out/5_CAN.trc", kStandardTrace21}}));
 }
 
 TEST_F(ConvertE2eTest, ExitStatusesCombine) {
@@ -355,7 +374,7 @@ TEST_F(ConvertE2eTest, TraceFileThatCannotBeCreated) {
 // Names that differ only in the extension's case share one trace file: the
 // first in walk order keeps it, the second fails and is not deleted.
 TEST_F(ConvertE2eTest, SharedTracePathIsNotOverwritten) {
-    put_file(dir / "c/a.MF4", standard_log(logger("00000001")));
+    put_file(dir / "c/a.MF4", can_only_log(logger("00000001")));
     put_file(dir / "c/a.mf4", log_without_classic_frames(logger("00000002"), true));
     RunResult run = run_converter(dir.path(), "-d c");
     EXPECT_EQ(run.status, 8) << run.err;

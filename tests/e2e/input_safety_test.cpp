@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -333,6 +334,55 @@ TEST(InputSafety, InputsReachedThroughLinksAreConvertedButNotDeleted) {
                                           ": it was reached through a symbolic link\n"))
             << input << "\n" << run.err;
     EXPECT_FALSE(contains(run.err, "Could not find input file/folder")) << run.err;
+}
+
+}  // namespace
+}  // namespace tracemill
+
+namespace tracemill {
+namespace {
+
+// The offset of the log's only data block, which the writer puts last in the file.
+size_t data_block_offset(const std::vector<uint8_t>& log) {
+    const std::string_view bytes(reinterpret_cast<const char*>(log.data()), log.size());
+    return bytes.find("##DT");
+}
+
+// Under -d, a file whose records end inside its data keeps the input; a record
+// cut short at the very end of the file (a logger losing power) does not.
+TEST(InputSafety, DeletionNeedsEveryDataGroupReadToItsEnd) {
+    struct Case {
+        const char* name;
+        int cut_from_data_block;  // bytes taken from the declared length of the data block
+        int cut_from_file;        // bytes taken from the end of the file
+        bool deleted;
+    };
+    const Case cases[] = {
+        {"whole", 0, 0, true},
+        {"last record cut at the end of the file", 0, 3, true},
+        {"data block ends inside a record before the end of the file", 3, 0, false},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::vector<uint8_t> log = can_log(1);
+        const size_t dt = data_block_offset(log);
+        ASSERT_NE(dt, std::string::npos);
+        uint64_t length = 0;
+        std::memcpy(&length, log.data() + dt + 8, sizeof length);
+        ASSERT_EQ(dt + length, log.size()) << "the data block is not the last block";
+        length -= static_cast<uint64_t>(c.cut_from_data_block);
+        std::memcpy(log.data() + dt + 8, &length, sizeof length);
+        log.resize(log.size() - static_cast<size_t>(c.cut_from_file));
+        put_file(dir / "run/a.mf4", log);
+        const RunResult run = run_converter({dir.path(), {"-d", "run/"}});
+        EXPECT_EQ(run.status, 0) << c.name << "\n" << run.err;
+        EXPECT_TRUE(fs::exists(dir / "run_out/a_CAN.trc")) << c.name;
+        EXPECT_EQ(fs::exists(dir / "run/a.mf4"), !c.deleted) << c.name << "\n" << run.err;
+        if (!c.deleted) {
+            EXPECT_TRUE(contains(run.err, "Keeping input file run/a.mf4: data group 1 ends after 49 of 50 records"))
+                << c.name << "\n" << run.err;
+        }
+    }
 }
 
 }  // namespace

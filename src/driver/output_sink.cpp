@@ -1,0 +1,26 @@
+// Texts about an output sink's results.
+#include "driver/output_sink.h"
+
+namespace tracemill {
+
+std::string passed_over_text(const PassedOverRecords& records) {
+    struct Count {
+        uint64_t count;
+        const char* what;
+    };
+    const Count counts[] = {{records.lin_frames, "LIN frame(s)"},
+                            {records.lin_errors, "LIN error(s)"},
+                            {records.can_error_frames, "CAN error frame(s)"},
+                            {records.can_fd_frames, "CAN FD frame(s)"}};
+    std::string list;
+    for (const Count& c : counts) {
+        if (c.count == 0) continue;
+        if (!list.empty()) list += ", ";
+        list += std::to_string(c.count);
+        list += ' ';
+        list += c.what;
+    }
+    return list;
+}
+
+}  // namespace tracemill
