@@ -2,13 +2,17 @@
 // identity, skip repeats, hand every bus record to the output sink, delete on request.
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cinttypes>
+#include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "driver/conversion_context.h"
 #include "driver/file_info.h"
 #include "common/log.h"
+#include "common/log_escape.h"
 #include "driver/password_store.h"
 #include "mdf/mdf_file.h"
 #include "mdf/record_iterator.h"
@@ -24,10 +28,6 @@ constexpr int kOtherFailure = 8;
 
 // Open request for inputs: read, plus a bit every root ignores.
 constexpr int32_t kOpenLogFile = OPEN_READ | 4;
-
-// Loggers wrap at most twice (encrypted around compressed); far more layers
-// can only come from a crafted file that would otherwise unwrap without end.
-constexpr int kMaxContainerLayers = 64;
 
 // Puts a read buffer in front of `stream`: `buffer_size` bytes, the whole
 // file when negative, none when that comes to 0. False (stream released) when
@@ -60,16 +60,24 @@ int open_container_layer(StreamPtr& stream, const ContainerHeader& header, Layer
     return kConverted;
 }
 
-// Peels layers until the stream is no container; layers nest in any order.
+// Peels layers until the stream is no container; layers nest in any order,
+// but loggers write at most one of each kind (encrypted around compressed). A
+// second layer of a kind is refused: compressed inside compressed multiplies
+// the expansion (a few hundred bytes would ask for gigabytes), encrypted
+// inside encrypted the key derivations; and the layers of a file stay as few
+// as the kinds.
 int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords) {
     LayerContext context;
     context.password_for = [&passwords](uint32_t device_id) { return find_password(passwords, device_id); };
     ContainerHeader header;
-    for (int layers = 0; read_container_header(stream.get(), header); ++layers) {
-        if (layers == kMaxContainerLayers) {
-            TM_LOG(kError, "Too many container layers");
-            return kOtherFailure;
+    std::vector<const ContainerLayer*> opened;
+    while (read_container_header(stream.get(), header)) {
+        const ContainerLayer* layer = find_container_layer(header.container_type);
+        if (layer && std::find(opened.begin(), opened.end(), layer) != opened.end()) {
+            TM_LOG(kError, "Refusing to unwrap a second %s layer: a log file has at most one", layer->name);
+            return layer->failure_result;
         }
+        opened.push_back(layer);
         int result = open_container_layer(stream, header, context);
         if (result != kConverted) return result;
     }
@@ -105,9 +113,7 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
     return ok;
 }
 
-}  // namespace
-
-int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
+int convert_one_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
     const int path_length = static_cast<int>(input_path.size());
     FileInfo info;
     info.input_path = input_path;
@@ -156,6 +162,20 @@ int convert_file(ConversionContext& context, std::string_view input_path, std::s
         TM_LOG(kError, "Could not remove input file after conversion: %.*s", path_length, input_path.data());
     }
     return kConverted;
+}
+
+}  // namespace
+
+// One file's conversion is the unit that fails: memory running out anywhere
+// in it (block graph, decoders, metadata, layouts) fails this file alone. The
+// unwinding releases what the file held, so the run goes on with the next.
+int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
+    try {
+        return convert_one_file(context, input_path, output_stem);
+    } catch (const std::bad_alloc&) {
+        TM_LOG(kError, "Out of memory while converting %s", escape_file_name(input_path).c_str());
+        return kOtherFailure;
+    }
 }
 
 }  // namespace tracemill
