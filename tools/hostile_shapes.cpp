@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -177,7 +178,7 @@ HostileFile shared_source_comment(uint64_t sources) {
 HostileFile shared_channel_group(uint64_t data_groups) {
     FileSpec spec = can_log(10);
     auto& channels = spec.data_groups[0].groups[0].channels;
-    for (int i = 0; i < 8000; ++i) channels.push_back(extra_channel());
+    for (uint64_t i = 0; i < std::min<uint64_t>(data_groups, 8000); ++i) channels.push_back(extra_channel());
     for (uint64_t d = 1; d <= data_groups; ++d) {
         spec.data_groups.emplace_back();  // no channel group of its own, an empty data block
         spec.link_patches.push_back({"dg" + std::to_string(d), 1, "dg0.cg0", 0});

@@ -39,7 +39,7 @@ HostileFile deep_header_xml(uint64_t depth);
 // properties (about 60 KB, nested 250 trees deep).
 HostileFile shared_source_comment(uint64_t sources);
 // 6: `data_groups` data groups, each with an empty data block of its own,
-// linking one channel group of 8000 channels.
+// linking one channel group of as many channels (8000 at most).
 HostileFile shared_channel_group(uint64_t data_groups);
 // 7: `groups` channel groups whose record ids are k·2^32, one record each.
 HostileFile colliding_record_ids(uint64_t groups);

@@ -19,7 +19,7 @@ namespace {
 
 constexpr size_t kDrainChunk = 16384;
 
-// Heatshrink on bus logs stays below 10 to 1 (about 3.5 on the examples); a
+// Heatshrink on bus logs stays below 10 to 1 (1.5 to 2 on the examples); a
 // crafted payload of back-references reaches about 2300, so a few MB could
 // ask for gigabytes. Content beyond this many times the payload is refused.
 constexpr uint64_t kMaxExpansion = 1024;
