@@ -3,6 +3,7 @@
 //   tm_hostile -l                          list the shapes
 //   tm_hostile -o DIR [--test-scale]       every shape into DIR
 //   tm_hostile -s ROW -o FILE [-n SCALE]   one shape (ROW as listed)
+// The encrypted shape's password is "pw" (default password of a password file).
 #include <argtable2.h>
 
 #include <cstdio>
