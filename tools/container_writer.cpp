@@ -35,6 +35,10 @@ std::vector<uint8_t> write_compressed_container(const uint8_t* content, size_t s
     const std::vector<uint8_t> payload =
         heatshrink_encode(content, size, options.window_bits, options.lookahead_bits);
     if (payload.empty() && size > 0) return {};
+    return write_compressed_payload(payload, options);
+}
+
+std::vector<uint8_t> write_compressed_payload(const std::vector<uint8_t>& payload, const CompressOptions& options) {
     const uint8_t footer_flag = options.footer ? 1 : 0;
     std::vector<uint8_t> out = container_header_bytes(kContainerCompressed, options.device_id,
                                                       options.check_flag.value_or(footer_flag), footer_flag,

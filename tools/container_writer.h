@@ -30,6 +30,8 @@ struct CompressOptions {
 // Header, parameter words, heatshrink payload and optional footer; empty when
 // the window and lookahead bits cannot be encoded.
 std::vector<uint8_t> write_compressed_container(const uint8_t* content, size_t size, const CompressOptions& options);
+// The same around a payload already encoded with the options' window and lookahead bits.
+std::vector<uint8_t> write_compressed_payload(const std::vector<uint8_t>& payload, const CompressOptions& options);
 
 struct EncryptOptions {
     std::string password;

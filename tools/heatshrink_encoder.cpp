@@ -125,4 +125,59 @@ std::vector<uint8_t> heatshrink_encode(const uint8_t* data, size_t size, unsigne
     return out;
 }
 
+namespace {
+
+bool accepted(unsigned window_bits, unsigned lookahead_bits) {
+    return window_bits >= 4 && window_bits <= 15 && lookahead_bits >= 3 && lookahead_bits < window_bits;
+}
+
+}  // namespace
+
+std::vector<uint8_t> heatshrink_encode_zeros(uint64_t count, unsigned window_bits, unsigned lookahead_bits) {
+    std::vector<uint8_t> out;
+    if (!accepted(window_bits, lookahead_bits) || count == 0) return out;
+    BitWriter writer(out);
+    writer.put(0x100u, 9);
+    const uint64_t max_length = uint64_t{1} << lookahead_bits;
+    for (uint64_t left = count - 1; left > 0;) {
+        const uint64_t length = left < max_length ? left : max_length;
+        if (length == 1) {
+            writer.put(0x100u, 9);
+        } else {
+            writer.put(0, 1);
+            writer.put(0, window_bits);  // distance 1
+            writer.put(static_cast<uint32_t>(length - 1), lookahead_bits);
+        }
+        left -= length;
+    }
+    writer.flush();
+    return out;
+}
+
+std::vector<uint8_t> heatshrink_encode_periodic(const uint8_t* data, size_t size, size_t period,
+                                                unsigned window_bits, unsigned lookahead_bits) {
+    std::vector<uint8_t> out;
+    if (!accepted(window_bits, lookahead_bits) || period == 0 || period > (size_t{1} << window_bits)) return out;
+    BitWriter writer(out);
+    const size_t max_length = size_t{1} << lookahead_bits;
+    const unsigned reference_bits = 1 + window_bits + lookahead_bits;
+    for (size_t pos = 0; pos < size;) {
+        size_t length = 0;
+        if (pos >= period)
+            while (length < max_length && pos + length < size && data[pos + length] == data[pos + length - period])
+                ++length;
+        if (length * 9 > reference_bits) {
+            writer.put(0, 1);
+            writer.put(static_cast<uint32_t>(period - 1), window_bits);
+            writer.put(static_cast<uint32_t>(length - 1), lookahead_bits);
+            pos += length;
+        } else {
+            writer.put(0x100u | data[pos], 9);
+            ++pos;
+        }
+    }
+    writer.flush();
+    return out;
+}
+
 }  // namespace tracemill::tools

@@ -15,4 +15,13 @@ namespace tracemill::tools {
 std::vector<uint8_t> heatshrink_encode(const uint8_t* data, size_t size, unsigned window_bits,
                                        unsigned lookahead_bits);
 
+// The payload of `count` zero bytes, written directly without the zeros in
+// memory: one literal, then back-references of the longest length.
+std::vector<uint8_t> heatshrink_encode_zeros(uint64_t count, unsigned window_bits, unsigned lookahead_bits);
+
+// Greedy LZSS that only looks back `period` bytes (at most the window): linear
+// time, and a tiny payload for content that repeats with that period.
+std::vector<uint8_t> heatshrink_encode_periodic(const uint8_t* data, size_t size, size_t period,
+                                                unsigned window_bits, unsigned lookahead_bits);
+
 }  // namespace tracemill::tools

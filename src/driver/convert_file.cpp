@@ -3,9 +3,12 @@
 #include <sys/types.h>
 
 #include <cinttypes>
+#include <algorithm>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "common/log.h"
 #include "common/log_escape.h"
@@ -24,10 +27,6 @@ namespace {
 // Result codes of one file, OR-combined into the exit status by the walk.
 constexpr int kConverted = 0;
 constexpr int kOtherFailure = 8;
-
-// Loggers wrap at most twice (encrypted around compressed); far more layers
-// can only come from a crafted file that would otherwise unwrap without end.
-constexpr int kMaxContainerLayers = 64;
 
 // Puts a read buffer in front of `stream`: `buffer_size` bytes, the whole
 // file when negative, none when that comes to 0. False (stream released) when
@@ -60,18 +59,25 @@ int open_container_layer(StreamPtr& stream, const ContainerHeader& header, Layer
     return kConverted;
 }
 
-// Peels layers until the stream is no container; layers nest in any order.
-// `encrypted` is set when any layer was decrypted.
+// Peels layers until the stream is no container; layers nest in any order,
+// but loggers write at most one of each kind (encrypted around compressed). A
+// second layer of a kind is refused: compressed inside compressed multiplies
+// the expansion (a few hundred bytes would ask for gigabytes), encrypted
+// inside encrypted the key derivations; and the layers of a file stay as few
+// as the kinds. `encrypted` is set when any layer was decrypted.
 int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords, bool& encrypted) {
     LayerContext context;
     context.password_for = [&passwords](uint32_t device_id) { return find_password(passwords, device_id); };
     ContainerHeader header;
-    for (int layers = 0; read_container_header(stream.get(), header); ++layers) {
+    std::vector<const ContainerLayer*> opened;
+    while (read_container_header(stream.get(), header)) {
         encrypted = encrypted || header.container_type == kContainerEncrypted;
-        if (layers == kMaxContainerLayers) {
-            TM_LOG(kError, "Too many container layers");
-            return kOtherFailure;
+        const ContainerLayer* layer = find_container_layer(header.container_type);
+        if (layer && std::find(opened.begin(), opened.end(), layer) != opened.end()) {
+            TM_LOG(kError, "Refusing to unwrap a second %s layer: a log file has at most one", layer->name);
+            return layer->failure_result;
         }
+        opened.push_back(layer);
         int result = open_container_layer(stream, header, context);
         if (result != kConverted) return result;
     }
@@ -135,9 +141,7 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
     return ok;
 }
 
-}  // namespace
-
-int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
+int convert_one_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
     FileInfo info;
     info.input_path = input_path;
     info.output_stem = output_stem;
@@ -186,6 +190,19 @@ int convert_file(ConversionContext& context, std::string_view input_path, std::s
     if (!ok) return kOtherFailure;
     if (context.options->delete_converted) gate.remove_input(*context.input_root, input_path, input.identity);
     return kConverted;
+}
+
+}  // namespace
+
+int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem) {
+    // Memory running out for one file's decoders, metadata or layouts ends that
+    // file, not the run.
+    try {
+        return convert_one_file(context, input_path, output_stem);
+    } catch (const std::bad_alloc&) {
+        TM_LOG(kError, "Out of memory while converting %s", escape_file_name(input_path).c_str());
+        return kOtherFailure;
+    }
 }
 
 }  // namespace tracemill

@@ -110,10 +110,11 @@ OpenedInput open_local_input(const std::string& path) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return input;
+    const int64_t data_end = end_of_file_data(fd.get());
     std::FILE* file = ::fdopen(fd.get(), "rb");
     if (file == nullptr) return input;
     fd.release();
-    input.stream.reset(new (std::nothrow) FileReadStream(file));
+    input.stream.reset(new (std::nothrow) FileReadStream(file, data_end));
     if (!input.stream) {
         std::fclose(file);
         return input;

@@ -3,8 +3,11 @@
 
 #include "streams/file_stream.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,8 +42,19 @@ int32_t FileStream::close() {
     return file ? std::fclose(file) : 0;
 }
 
+int64_t FileReadStream::seek(int64_t offset, int32_t whence) {
+    if (whence != kSeekEnd || data_end_ < 0) return FileStream::seek(offset, whence);
+    int64_t target;
+    if (__builtin_add_overflow(data_end_, offset, &target) || target < 0) return -1;
+    return FileStream::seek(target, kSeekSet);
+}
+
 int64_t FileReadStream::read(void* dst, uint64_t count) {
     if (failed_) return -1;
+    if (data_end_ >= 0) {
+        if (position_ >= data_end_) return 0;
+        count = std::min(count, static_cast<uint64_t>(data_end_ - position_));
+    }
     const size_t got = std::fread(dst, 1, count, file_);
     position_ += static_cast<int64_t>(got);
     if (got < count && std::ferror(file_)) {
@@ -106,6 +120,31 @@ int32_t FileWriteStream::close() {
     return flushed ? closed : EOF;
 }
 
+int64_t end_of_file_data(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    // Blocks for every byte: no hole anywhere (the case of nearly every file).
+    if (status.st_blocks * 512 >= status.st_size) return status.st_size;
+    off_t end = 0;
+    for (off_t at = 0; at < status.st_size;) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) break;  // no data at or after `at`
+            end = status.st_size;       // holes are not reported here: all is data
+            break;
+        }
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0) {
+            end = status.st_size;
+            break;
+        }
+        end = hole;
+        at = hole;
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) return -1;
+    return end;
+}
+
 StreamPtr open_file_stream(std::string_view path, int32_t mode) {
     if (path.data() == nullptr) return nullptr;
     if (mode != kFileRead && mode != kFileWrite) return nullptr;
@@ -114,7 +153,7 @@ StreamPtr open_file_stream(std::string_view path, int32_t mode) {
     if (!file) return nullptr;
     StreamPtr stream;
     if (mode == kFileRead) {
-        stream.reset(new (std::nothrow) FileReadStream(file));
+        stream.reset(new (std::nothrow) FileReadStream(file, end_of_file_data(fileno(file))));
     } else {
         std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[FileWriteStream::kBufferSize]);
         if (buffer) stream.reset(new (std::nothrow) FileWriteStream(file, std::move(buffer)));

@@ -39,14 +39,28 @@ protected:
 
 // A read that the system fails (an I/O error of the device) fails, and so
 // does every later read: the position of the file is no longer known.
+//
+// A sparse file ends, for its readers, where its last extent of data ends: a
+// hole behind it holds no data, only zeros the system makes up, and a
+// crafted file of a few KB with a hole to 4 GiB would otherwise be read, and
+// held in a whole-file window, as 4 GiB. Reads stop there, and the size a
+// seek to the end reports is that end.
 class FileReadStream final : public FileStream {
 public:
-    using FileStream::FileStream;
+    // `data_end`: where the file's data ends; negative when it is not known.
+    FileReadStream(std::FILE* file, int64_t data_end) : FileStream(file), data_end_(data_end) {}
     int64_t read(void* dst, uint64_t count) override;
+    int64_t seek(int64_t offset, int32_t whence) override;
 
 private:
+    int64_t data_end_;
     bool failed_ = false;  // a read failed; logged once
 };
+
+// The end of the last extent of data of the open regular file `fd`: its size
+// unless it ends in a hole; negative when the system cannot tell. Leaves the
+// file position at 0.
+int64_t end_of_file_data(int fd);
 
 class FileWriteStream final : public FileStream {
 public:

@@ -256,12 +256,17 @@ TEST_F(ConvertFileTest, ContainerMessagesAndPasswords) {
     EXPECT_FALSE(logged("Could not decrypt file"));
 }
 
-TEST_F(ConvertFileTest, CompressionNestedWithoutEndIsRefused) {
+TEST_F(ConvertFileTest, SecondLayerOfAKindIsRefused) {
     std::vector<uint8_t> bytes(64, 7);
     for (int i = 0; i < 70; ++i) bytes = compressed(bytes);
     write_file(dir / "deep.mfc", bytes);
-    EXPECT_EQ(convert("deep.mfc"), 8);
-    EXPECT_TRUE(logged("Too many container layers"));
+    EXPECT_EQ(convert("deep.mfc"), 4);
+    EXPECT_TRUE(logged("Refusing to unwrap a second compressed layer"));
+
+    options.passwords.insert("default", SecretText("right"));
+    write_file(dir / "twice.mfe", encrypted(compressed(encrypted(bytes, "right", 1)), "right", 1));
+    EXPECT_EQ(convert("twice.mfe"), 2);
+    EXPECT_TRUE(logged("Refusing to unwrap a second encrypted layer"));
 }
 
 

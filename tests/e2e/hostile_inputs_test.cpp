@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "container_writer.h"
+#include "hostile_shapes.h"
 #include "mdf_generator.h"
 #include "mdf_layout.h"
 #include "mdf_writer.h"
@@ -62,6 +63,8 @@ void put_file(const std::string& path, std::span<const uint8_t> bytes) {
 struct RunLimits {
     std::optional<rlim_t> file_size;  // RLIMIT_FSIZE of the child, SIGXFSZ ignored
     bool unprivileged = false;        // run as "nobody" when started as root
+    std::optional<rlim_t> address_space;  // RLIMIT_AS of the child
+    unsigned seconds = kRunTimeLimitSeconds;  // killed when still running after this
 };
 
 struct RunResult {
@@ -102,7 +105,11 @@ RunResult run_converter(const std::string& cwd, const std::vector<std::string>& 
                 ::setuid(nobody->pw_uid) != 0)
                 ::_exit(123);
         }
-        ::alarm(kRunTimeLimitSeconds);  // survives exec: a hung converter is killed
+        if (limits.address_space) {
+            const rlimit limit{*limits.address_space, *limits.address_space};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(125);
+        }
+        ::alarm(limits.seconds);  // survives exec: a hung converter is killed
         ::execv(argv[0], argv.data());
         ::_exit(124);
     }
@@ -321,30 +328,100 @@ TEST_F(HostileInputTest, CountsAndSizesNearTheirTypeLimits) {
     }
 }
 
-TEST_F(HostileInputTest, DecompressionBombIsBoundedByItsContent) {
-    // 64 MiB of zeros: a container thousands of times smaller than its
-    // content, which is no log file.
-    const std::vector<uint8_t> zeros(64u << 20, 0);
-    tools::CompressOptions options;
-    options.window_bits = 14;
-    options.lookahead_bits = 13;
-    const std::vector<uint8_t> bomb = tools::write_compressed_container(zeros.data(), zeros.size(), options);
-    ASSERT_FALSE(bomb.empty());
-    ASSERT_GT(zeros.size() / bomb.size(), 1000u);
-    const RunResult run = convert(bomb, "in/bomb.mfc");
-    EXPECT_EQ(run.status, kOtherFailure) << run.err;
-    EXPECT_TRUE(contains(run.err, "Could not open MDF")) << run.err;
-    if (kMemoryIsMeasurable) {
-        EXPECT_LT(run.max_rss_kb, 4 * 64 * 1024) << "peak memory far above the content size";
+// One row per hostile shape (by its row in tools::hostile_shapes()), run
+// under the limits every input must stay within: 256 MiB of address space
+// and 10 s, with a valid log after it in the same run, and a trace of at most
+// 80 bytes per input byte. Rows the reader does not bound yet are run and
+// reported, not asserted: flip `bounded` once it does.
+struct HostileRow {
+    size_t shape;
+    bool bounded;
+    std::vector<int> results;  // accepted results of the hostile file
+    const char* message;       // logged when bounded; none: nothing asked
+    double seconds = 10;
+    bool memory_follows_input = true;  // peak memory within 64 MiB + 4 x what the file holds
+};
+
+constexpr rlim_t kAddressSpaceLimit = rlim_t{256} << 20;
+constexpr uint64_t kTraceBytesPerInputByte = 80;
+
+uint64_t folder_bytes(const fs::path& folder, const fs::path& except) {
+    uint64_t total = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path() != except) total += entry.file_size();
+    return total;
+}
+
+TEST_F(HostileInputTest, HostileShapesStayWithinMemoryTimeAndOutputBounds) {
+    if (!kMemoryIsMeasurable) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
+    const HostileRow rows[] = {
+        {0, false, {0, 8}, nullptr},
+        {1, false, {0, 8}, nullptr},
+        {2, true, {4}, "Refusing to unwrap a second compressed layer"},
+        {3, true, {4}, "Decompressed data exceeds 1024 times the compressed size"},
+        {4, false, {0, 8}, nullptr},
+        {5, false, {0, 8}, nullptr},
+        {6, false, {0, 8}, nullptr},
+        {7, false, {0, 8}, nullptr},
+        {8, false, {0, 8}, nullptr},
+        {9, true, {kPasswordFailure}, "exceeds the limit of 1000000", 2},
+        {10, true, {0}, nullptr},
+        {11, true, {kOtherFailure}, "Out of memory while converting hostile.mf4", 10, false},
+    };
+    const auto shapes = tools::hostile_shapes();
+    put_file(dir / "passwords.json", std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("{\"default\": \"pw\"}"), 17));
+    put_file(dir / "in/good.mf4", tools::small_valid_log("600D0001"));
+    fs::create_directories(dir / "reference");
+    ASSERT_EQ(run_converter(dir.path(), {"-O", "reference", "in/good.mf4"}).status, 0);
+    const std::string reference = read_file(dir / "reference/good_CAN.trc");
+    ASSERT_FALSE(reference.empty());
+
+    for (const HostileRow& row : rows) {
+        const tools::HostileShape& shape = shapes[row.shape];
+        const tools::HostileFile file = shape.build(shape.test_scale);
+        const std::string name = "in/hostile" + file.suffix;
+        ASSERT_TRUE(tools::write_hostile_file(file, dir / name)) << shape.name;
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        RunLimits limits;
+        limits.address_space = kAddressSpaceLimit;
+        limits.seconds = 10;
+        const RunResult run = run_converter(dir.path(), {"-p", "passwords.json", "-O", "out", name, "in/good.mf4"}, limits);
+        fs::remove(dir / name);
+
+        std::string broken;
+        if (run.timed_out) broken += " timed out;";
+        if (run.signal != 0 && !run.timed_out) broken += " killed by signal " + std::to_string(run.signal) + ";";
+        if (std::find(row.results.begin(), row.results.end(), run.status) == row.results.end())
+            broken += " result " + std::to_string(run.status) + ";";
+        if (row.message && !contains(run.err, row.message)) broken += " message missing;";
+        if (run.seconds > row.seconds) broken += " took " + std::to_string(run.seconds) + " s;";
+        if (!fs::exists(dir / "out/good_CAN.trc") || read_file(dir / "out/good_CAN.trc") != reference)
+            broken += " the next file's trace is missing or incomplete;";
+        const uint64_t input_size = std::max<uint64_t>(file.bytes.size(), file.sparse_size);
+        const uint64_t output = fs::exists(dir / "out") ? folder_bytes(dir / "out", dir / "out/good_CAN.trc") : 0;
+        if (output > kTraceBytesPerInputByte * input_size)
+            broken += " " + std::to_string(output) + " output bytes from " + std::to_string(input_size) + ";";
+        // What a file holds in memory: its bytes, and a compressed layer's content.
+        const uint64_t held = file.bytes.size() * (file.suffix == ".mfc" ? 1 + 1024 : 1);
+        if (row.memory_follows_input && uint64_t(run.max_rss_kb) * 1024 > (uint64_t{64} << 20) + 4 * held)
+            broken += " peak memory " + std::to_string(run.max_rss_kb) + " KB;";
+        const std::string what = "shape " + std::to_string(shape.number) + " (" + shape.name + ", " +
+                                 std::to_string(input_size) + " bytes):";
+        if (row.bounded) {
+            EXPECT_TRUE(broken.empty()) << what << broken << "\n" << run.err;
+        } else {
+            std::printf("[ not asserted ] %s%s %.2f s\n", what.c_str(), broken.empty() ? " within bounds" : broken.c_str(),
+                        run.seconds);
+        }
     }
-    EXPECT_LT(run.seconds, 10.0);
 }
 
 TEST_F(HostileInputTest, ExcessiveKeyDerivationRoundsAreRefusedFast) {
     const tools::MdfImage image = small_log();
     put_file(dir / "passwords.json",
              std::span<const uint8_t>(reinterpret_cast<const uint8_t*>("{\"default\": \"pw\"}"), 17));
-    for (uint32_t rounds : {0xFFFFFFFFu, 10'000'001u}) {
+    for (uint32_t rounds : {0xFFFFFFFFu, 1'000'001u}) {
         tools::EncryptOptions options;
         options.password = "pw";
         options.iterations = 1;
@@ -354,7 +431,7 @@ TEST_F(HostileInputTest, ExcessiveKeyDerivationRoundsAreRefusedFast) {
         const RunResult run = convert(bytes, "in/log.mfe", {"-p", "passwords.json"});
         EXPECT_EQ(run.status, kPasswordFailure) << rounds << "\n" << run.err;
         EXPECT_TRUE(contains(run.err, "Could not decrypt file")) << run.err;
-        EXPECT_LT(run.seconds, 2.0) << rounds;
+        EXPECT_LT(run.seconds, 0.5) << rounds;
     }
 }
 

@@ -141,6 +141,27 @@ TEST(FileStream, PositionsBeyondTwoGibibytes) {
     EXPECT_EQ(static_cast<int64_t>(info.st_size), kSize + 3);
 }
 
+// A hole at the end holds no data: the file ends, for its readers, where its
+// last extent of data ends (a block boundary at most), not at its size.
+TEST(FileStream, SparseFileEndsWithItsLastData) {
+    constexpr int64_t kSize = int64_t{1} << 30;
+    TempFile file(pattern_bytes(100));
+    ASSERT_EQ(::truncate(file.path().c_str(), kSize), 0);
+    StreamPtr in = open_file_stream(file.path(), kFileRead);
+    ASSERT_NE(in, nullptr);
+    const int64_t end = stream_size(in.get());
+    EXPECT_GE(end, 100);
+    EXPECT_LE(end, 1 << 16);
+    EXPECT_EQ(stream_seek(in.get(), -100, kSeekEnd), end - 100);
+    EXPECT_EQ(stream_seek(in.get(), end - 10, kSeekSet), end - 10);
+    std::vector<uint8_t> rest(100);
+    EXPECT_EQ(stream_read(in.get(), rest.data(), rest.size()), 10);
+    EXPECT_EQ(stream_read(in.get(), rest.data(), rest.size()), 0);
+    EXPECT_EQ(stream_seek(in.get(), 0, kSeekSet), 0);
+    ASSERT_EQ(stream_read(in.get(), rest.data(), rest.size()), 100);
+    EXPECT_EQ(rest, pattern_bytes(100));
+}
+
 std::vector<uint8_t> file_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
