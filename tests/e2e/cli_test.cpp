@@ -83,7 +83,7 @@ protected:
 const char kUsageOptions[] =
     "Usage: tracemill [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] [-d|--delete-converted] "
     "[-X|--no-append-root] [-b|--buffer=<n>] [-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
-    "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>]";
+    "[--reserved-column] [-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>]";
 
 const char kGlossary[] =
     "  --help                                   display this help and exit\n"
@@ -97,6 +97,8 @@ const char kGlossary[] =
     "  -p, --password-file=<file>               where to find device passwords for encrypted files, defaults to "
     "\"passwords.json\"\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
+    "  --reserved-column                        add the reserved column \"R\" to TRC 2.1 lines, for readers that "
+    "require it\n"
     "  -O, --output-directory=<file>            where to place the converted files\n"
     "  -i, --input-files=<file(s)/folder(s)>    list of input files/folders, must have common root\n";
 
