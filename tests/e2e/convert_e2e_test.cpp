@@ -355,6 +355,21 @@ TEST_F(ConvertE2eTest, ReservedColumnLeavesVersion11Alone) {
     EXPECT_EQ(traces(dir.path()), (std::map<std::string, std::string>{{"v_out/std_CAN.trc", kStandardTrace11}}));
 }
 
+// A folder or file named twice is converted once, with a warning for each
+// repeat, instead of failing on the trace its first naming wrote.
+TEST_F(ConvertE2eTest, InputNamedTwiceIsConvertedOnce) {
+    put_file(dir / "n/a.mf4", standard_log(logger("00000001")));
+    put_file(dir / "b.mf4", standard_log(logger("00000002")));
+    RunResult run = run_converter(dir.path(), "n n/ b.mf4 n b.mf4");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string warning = " W Input " + (dir / "n/") + " is named more than once; it is converted once\n";
+    EXPECT_TRUE(contains(run.err, warning)) << run.err;
+    EXPECT_TRUE(contains(run.err, " W Input " + (dir / "b.mf4") + " is named more than once")) << run.err;
+    EXPECT_FALSE(contains(run.err, " E ")) << run.err;
+    EXPECT_EQ(traces(dir.path()), (std::map<std::string, std::string>{{"n_out/a_CAN.trc", kStandardTrace21},
+                                                                      {"b_CAN.trc", kStandardTrace21}}));
+}
+
 TEST_F(ConvertE2eTest, DeleteAfterSuccessKeepsCopiesAndFailures) {
     put_file(dir / "d/1.mf4", standard_log(logger("0000ABCD", 7, 1)));
     put_file(dir / "d/2.mf4", standard_log(logger("0000ABCD", 7, 1)));  // a copy of 1.mf4
