@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <cstring>
 #include <new>
 #include <string>
-#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "driver/conversion_context.h"
+#include "driver/exit_status_table.h"
+#include "driver/flag_values.h"
 #include "driver/output_sink.h"
 #include "driver/input_walk.h"
 #include "common/log.h"
@@ -64,129 +65,11 @@ struct Rows {
     struct arg_end* end;
 };
 
-// The exit statuses, as the README's table words them.
-struct ExitStatusRow {
-    int status;
-    const char* meaning;
-};
-constexpr ExitStatusRow kExitStatusRows[] = {
-    {0, "every input converted, passed over as not a log file, or skipped as a repeat; help or version printed"},
-    {1, "an input does not exist, or the password file (named with -p, or an existing passwords.json) cannot be "
-        "opened and read as a regular file"},
-    {2, "no password for an encrypted file, or its decryption failed"},
-    {4, "decompression failed"},
-    {8, "any other conversion failure"},
-    {kSetupFailed,
-     "set-up failure: a path is neither file nor folder, or cannot be queried (its stat fails; the walk goes on with "
-     "the next path and 129 is ORed in; at the top level the run stops); a folder inside the walk cannot be listed "
-     "(named with the reason; the walk goes on); the folder holding the inputs cannot be opened (for example, it "
-     "does not exist); the -O folder is not an existing folder (\"Invalid output path\"); the option table, run "
-     "context or trace writer cannot be created"},
-    {kMissingValue, "command-line error: an option lacks its value (nothing printed)"},
-    {kBadValue, "command-line error: an argument that is not an integer where one is needed, an argument that "
-                "matches nothing, or a verbosity outside 0..5 (nothing printed)"},
-    {132, "the inputs do not share one parent folder, or an input lies directly in a file-system or drive root"},
-    {kOptionError, "any other command-line error; the errors are printed on standard output"},
-};
-
-// Writes `text` in lines of at most `width` characters, broken at blanks,
-// the lines after the first indented by `indent` blanks.
-void print_wrapped(FILE* out, std::string_view text, size_t indent, size_t width) {
-    size_t column = indent;
-    bool first_word = true;
-    while (!text.empty()) {
-        const size_t end = text.find(' ');
-        const std::string_view word = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        if (!first_word && column + 1 + word.size() > width) {
-            fprintf(out, "\n%*s", static_cast<int>(indent), "");
-            column = indent;
-        } else if (!first_word) {
-            fputc(' ', out);
-            ++column;
-        }
-        fwrite(word.data(), 1, word.size(), out);
-        column += word.size();
-        first_word = false;
-    }
-    fputc('\n', out);
-}
-
 void print_help(void** table) {
     fputs("Usage: tracemill", stdout);
     arg_print_syntaxv(stdout, table, "\n\n");
     arg_print_glossary(stdout, table, "  %-40s %s\n");
-    fputs("\nExit status (the results of the inputs combine with OR, 1 + 4 = 5):\n", stdout);
-    for (const ExitStatusRow& row : kExitStatusRows) {
-        fprintf(stdout, "  %-4d ", row.status);
-        print_wrapped(stdout, row.meaning, 7, 100);
-    }
-}
-
-// The long name of an option row: its long option text up to a "=" (the -i row
-// carries its syntax there).
-std::string_view long_name(const arg_hdr& row) {
-    if (row.longopts == nullptr) return {};
-    const std::string_view text = row.longopts;
-    return text.substr(0, text.find('='));
-}
-
-// The row that "--<name>" names, as getopt finds it: the exact long name or
-// its only abbreviation; none otherwise.
-const arg_hdr* row_named(void** table, std::string_view name) {
-    const arg_hdr* abbreviated = nullptr;
-    int abbreviations = 0;
-    for (size_t i = 0; !(static_cast<arg_hdr*>(table[i])->flag & ARG_TERMINATOR); ++i) {
-        const arg_hdr* row = static_cast<arg_hdr*>(table[i]);
-        const std::string_view row_name = long_name(*row);
-        if (row_name.empty()) continue;
-        if (row_name == name) return row;
-        if (row_name.starts_with(name)) {
-            abbreviated = row;
-            ++abbreviations;
-        }
-    }
-    return abbreviations == 1 ? abbreviated : nullptr;
-}
-
-// An argument "--<option>=<value>" whose option takes no value.
-struct ValueToFlag {
-    const arg_hdr* row;
-    const char* argument;
-};
-
-// Splits off the arguments "--<option>=<value>" whose option takes no value:
-// argtable reports them under a meaningless name, so they are kept out of its
-// parse and reported by report_values_to_flags. `rest` gets every other argument.
-std::vector<ValueToFlag> split_off_values_to_flags(void** table, int argc, char** argv, std::vector<char*>& rest) {
-    std::vector<ValueToFlag> found;
-    bool options_ended = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--") options_ended = true;
-        const size_t equals = argument.find('=');
-        if (i > 0 && !options_ended && argument.starts_with("--") && equals != std::string_view::npos) {
-            const arg_hdr* row = row_named(table, argument.substr(2, equals - 2));
-            if (row != nullptr && !(row->flag & (ARG_HASVALUE | ARG_HASOPTVALUE))) {
-                found.push_back({row, argv[i]});
-                continue;
-            }
-        }
-        rest.push_back(argv[i]);
-    }
-    rest.push_back(nullptr);
-    return found;
-}
-
-// Names each value given to an option without one, then argtable's own
-// errors of the other arguments, whatever their kind.
-void report_values_to_flags(const std::vector<ValueToFlag>& values_to_flags, int errors, struct arg_end* end) {
-    for (const ValueToFlag& value : values_to_flags) {
-        printf("%s: option ", kProgramName);
-        arg_print_option(stdout, value.row->shortopts, std::string(long_name(*value.row)).c_str(), nullptr, "");
-        printf(" takes no value: \"%s\"\n", value.argument);
-    }
-    if (errors > 0) arg_print_errors(stdout, end, kProgramName);
+    print_exit_status_table(stdout);
 }
 
 // --verbosity 0..5 → log threshold; 0 for a value outside that range.
@@ -213,10 +96,11 @@ int report_parse_errors(struct arg_end* end) {
 
 // An input named twice (after normalisation) is converted once, at its first place.
 void drop_repeated_inputs(std::vector<std::string>& inputs) {
+    std::unordered_set<std::string> seen;
     std::vector<std::string> kept;
     kept.reserve(inputs.size());
     for (std::string& input : inputs) {
-        if (std::find(kept.begin(), kept.end(), input) != kept.end()) {
+        if (!seen.insert(input).second) {
             TM_LOG(kWarn, "Input %s is named more than once; it is converted once", escape_file_name(input).c_str());
             continue;
         }
@@ -278,6 +162,7 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
 
     std::vector<char*> rest;
     const std::vector<ValueToFlag> values_to_flags = split_off_values_to_flags(table.data(), argc, argv, rest);
+    // Values to flags are kept out of argtable's parse; help and version still win over them.
     const int errors = arg_parse(static_cast<int>(rest.size()) - 1, rest.data(), table.data());
     if (rows.help->count > 0 || argc == 1) {
         print_help(table.data());
@@ -289,7 +174,8 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
         return false;
     }
     if (!values_to_flags.empty()) {
-        report_values_to_flags(values_to_flags, errors, rows.end);
+        report_values_to_flags(stdout, kProgramName, values_to_flags);
+        if (errors > 0) arg_print_errors(stdout, rows.end, kProgramName);
         exit_status = kOptionError;
         return false;
     }
