@@ -8,9 +8,13 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "driver/conversion_context.h"
+#include "driver/exit_status_table.h"
+#include "driver/flag_values.h"
 #include "driver/output_sink.h"
 #include "driver/input_walk.h"
 #include "common/log.h"
@@ -53,6 +57,7 @@ struct Rows {
     arg_lit* help;
     arg_lit* version;
     arg_int* verbosity;
+    arg_lit* quiet;
     arg_lit* non_interactive;
     arg_lit* delete_converted;
     arg_lit* no_append_root;
@@ -64,6 +69,7 @@ void print_help(void** table) {
     fputs("Usage: tracemill", stdout);
     arg_print_syntaxv(stdout, table, "\n\n");
     arg_print_glossary(stdout, table, "  %-40s %s\n");
+    print_exit_status_table(stdout);
 }
 
 // --verbosity 0..5 → log threshold; 0 for a value outside that range.
@@ -86,6 +92,21 @@ int report_parse_errors(struct arg_end* end) {
     if (code == kArgMissingValue) return kMissingValue;
     arg_print_errors(stdout, end, kProgramName);
     return kOptionError;
+}
+
+// An input named twice (after normalisation) is converted once, at its first place.
+void drop_repeated_inputs(std::vector<std::string>& inputs) {
+    std::unordered_set<std::string> seen;
+    std::vector<std::string> kept;
+    kept.reserve(inputs.size());
+    for (std::string& input : inputs) {
+        if (!seen.insert(input).second) {
+            TM_LOG(kWarn, "Input %s is named more than once; it is converted once", escape_file_name(input).c_str());
+            continue;
+        }
+        kept.push_back(std::move(input));
+    }
+    inputs = std::move(kept);
 }
 
 bool open_roots(RunContext& context, int& exit_status) {
@@ -111,11 +132,12 @@ bool open_roots(RunContext& context, int& exit_status) {
 bool parse_command_line(RunContext& context, OutputFormat& format, int argc, char** argv, int& exit_status) {
     OptionTable table;
     Rows rows{};
-    table.add(rows.help = arg_lit0(nullptr, "help", "display this help and exit"));
+    table.add(rows.help = arg_lit0("h", "help", "display this help and exit"));
     table.add(rows.version = arg_lit0("v", "version", "display tool version and exit"));
     table.add(rows.verbosity = arg_int0(nullptr, "verbosity", "<n>",
                                         "verbosity of logging messages from 0 to 4, with 0 being fatal messages only 4 "
                                         "being all messages including debug information. defaults to 3"));
+    table.add(rows.quiet = arg_lit0("q", "quiet", "log errors only, as --verbosity=1"));
     table.add(rows.non_interactive = arg_lit0(nullptr, "non-interactive", "does not print any progress output"));
     table.add(rows.delete_converted = arg_lit0("d", "delete-converted", "deletes files after conversion if specified"));
     table.add(rows.no_append_root = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders"));
@@ -138,7 +160,10 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
         return false;
     }
 
-    const int errors = arg_parse(argc, argv, table.data());
+    std::vector<char*> rest;
+    const std::vector<ValueToFlag> values_to_flags = split_off_values_to_flags(table.data(), argc, argv, rest);
+    // Values to flags are kept out of argtable's parse; help and version still win over them.
+    const int errors = arg_parse(static_cast<int>(rest.size()) - 1, rest.data(), table.data());
     if (rows.help->count > 0 || argc == 1) {
         print_help(table.data());
         return false;
@@ -148,11 +173,20 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
         exit_status = 0;
         return false;
     }
+    if (!values_to_flags.empty()) {
+        report_values_to_flags(stdout, kProgramName, values_to_flags);
+        if (errors > 0) arg_print_errors(stdout, rows.end, kProgramName);
+        exit_status = kOptionError;
+        return false;
+    }
     if (errors > 0) {
         exit_status = report_parse_errors(rows.end);
         return false;
     }
-    const int32_t threshold = rows.verbosity->count > 0 ? threshold_for_verbosity(rows.verbosity->ival[0]) : kInfo;
+    // An explicit --verbosity wins over -q.
+    const int32_t threshold = rows.verbosity->count > 0 ? threshold_for_verbosity(rows.verbosity->ival[0])
+                              : rows.quiet->count > 0   ? kError
+                                                        : kInfo;
     if (threshold == 0) {
         exit_status = kBadValue;
         return false;
@@ -165,6 +199,7 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     options.non_interactive = rows.non_interactive->count == 1;
     options.buffer_size = rows.buffer->count == 1 ? int64_t{rows.buffer->ival[0]} : -1;
 
+    drop_repeated_inputs(context.inputs);
     if (!load_password_store(context, exit_status)) return false;
     TM_LOG(kInfo, "%ld password(s) loaded", static_cast<long>(options.passwords.size()));
     if (!find_input_root(context, exit_status)) return false;

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <new>
 
+#include "common/log.h"
 #include "driver/option_kinds.h"
+#include "trc/trc_line_format.h"
 #include "trc/trc_writer.h"
 
 namespace tracemill {
@@ -53,11 +55,19 @@ bool TraceFormat::add_options(std::vector<void*>& table) {
                                                   check_trace_format, report_trace_format, &version_);
     if (option == nullptr) return false;
     table.push_back(option);
+    reserved_column_ = arg_lit0(nullptr, "reserved-column",
+                                "add the reserved column \"R\" to TRC 2.1 lines, for readers that require it");
+    if (reserved_column_ == nullptr) return false;
+    table.push_back(reserved_column_);
     return true;
 }
 
 std::unique_ptr<OutputSink> TraceFormat::new_sink(FileSystemRoot& output_root, bool durable) {
-    return trc_writer_new(&output_root, version_, durable);
+    const bool reserved_column = reserved_column_ != nullptr && reserved_column_->count > 0;
+    // TRC 1.1 has no reserved column: scripts may pass the option for either version.
+    if (reserved_column && version_ == kTraceVersion11)
+        TM_LOG(kWarn, "--reserved-column changes nothing in TRC 1.1 output, which has no reserved column");
+    return trc_writer_new(&output_root, version_, durable, reserved_column);
 }
 
 }  // namespace tracemill

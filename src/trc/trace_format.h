@@ -2,6 +2,8 @@
 // trace writer it configures.
 #pragma once
 
+#include <argtable2.h>
+
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -16,13 +18,15 @@ uint32_t parse_trace_format(std::string_view value);
 
 class TraceFormat final : public OutputFormat {
 public:
-    // The -f row; its check stores the chosen version (2 without a value) and rejects any other value.
+    // The -f row, whose check stores the chosen version (2 without a value)
+    // and rejects any other value, and the --reserved-column row.
     bool add_options(std::vector<void*>& table) override;
     std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, bool durable) override;
     uint32_t version() const { return version_; }
 
 private:
     uint32_t version_ = 2;
+    arg_lit* reserved_column_ = nullptr;  // owned by the option table
 };
 
 }  // namespace tracemill

@@ -68,9 +68,14 @@ size_t format_trc11_line(char* out, int32_t number, double offset_ms, const BusR
     return static_cast<size_t>(p - out);
 }
 
+namespace {
+
 // "%7d %13.3f %s %d %08X %s %d" (extended) or "%7d %13.3f %s %d     %04X %s %d",
-// then padding that lines up the data column, then the data bytes.
-size_t format_trc21_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
+// then padding that lines up the data column, then the data bytes. The
+// reserved column adds "-  " before the length; the choice is made at compile
+// time so that the default layout keeps its code.
+template <bool kReservedColumn>
+size_t trc21_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
     const CanDetails& can = record.details.can;
     char* p = put_number_column<7>(out, number);
     *p++ = ' ';
@@ -93,10 +98,21 @@ size_t format_trc21_line(char* out, int32_t number, double offset_ms, const BusR
     }
     std::memcpy(p, direction_column(can), 4);
     p += 4;
+    if constexpr (kReservedColumn) p = put_literal(p, "-  ");
     p += put_byte_decimal(p, can.dlc).length + (can.dlc < 10 ? 4 : 3);  // "%d   ", one more space under 10
     if (can.rtr == 0) p = put_data_column(p, record.data);
     *p++ = '\n';
     return static_cast<size_t>(p - out);
+}
+
+}  // namespace
+
+size_t format_trc21_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
+    return trc21_line<false>(out, number, offset_ms, record);
+}
+
+size_t format_trc21_reserved_line(char* out, int32_t number, double offset_ms, const BusRecord& record) {
+    return trc21_line<true>(out, number, offset_ms, record);
 }
 
 TraceStartTime trace_start_time(double base_time_seconds) {
@@ -120,14 +136,16 @@ TraceStartTime trace_start_time(double base_time_seconds) {
     return start;
 }
 
-std::string format_trc_header(uint32_t version, double base_time_seconds) {
+std::string format_trc_header(uint32_t version, double base_time_seconds, bool reserved_column) {
     TraceStartTime start = trace_start_time(base_time_seconds);
     char text[160];
     int length = std::snprintf(text, sizeof text, ";$FILEVERSION=%s\n;$STARTTIME=%5llu.%010llu\n%s",
                                version == kTraceVersion11 ? "1.1" : "2.1",
                                static_cast<unsigned long long>(start.day),
                                static_cast<unsigned long long>(start.fraction),
-                               version == kTraceVersion11 ? "" : ";$COLUMNS=N,O,T,B,I,d,L,D\n");
+                               version == kTraceVersion11 ? ""
+                               : reserved_column          ? ";$COLUMNS=N,O,T,B,I,d,R,L,D\n"
+                                                          : ";$COLUMNS=N,O,T,B,I,d,L,D\n");
     return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
 }
 

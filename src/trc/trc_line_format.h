@@ -25,6 +25,10 @@ constexpr size_t trc_line_capacity(size_t data_size) { return 480 + 3 * data_siz
 // as printed, `offset_ms` the time since the file's first CAN frame.
 size_t format_trc11_line(char* out, int32_t number, double offset_ms, const BusRecord& record);
 size_t format_trc21_line(char* out, int32_t number, double offset_ms, const BusRecord& record);
+// The 2.1 line with the reserved column "R" between direction and length,
+// written as "-" in a field two wide, as some readers require: every column
+// after the direction moves three places to the right.
+size_t format_trc21_reserved_line(char* out, int32_t number, double offset_ms, const BusRecord& record);
 
 // The start time written in the header: days since 1899-12-30 as an integral
 // day number and exactly ten rounded fraction digits.
@@ -34,7 +38,9 @@ struct TraceStartTime {
 };
 TraceStartTime trace_start_time(double base_time_seconds);
 
-// The whole header of `version` for a file whose first CAN frame is at `base_time_seconds`.
-std::string format_trc_header(uint32_t version, double base_time_seconds);
+// The whole header of `version` for a file whose first CAN frame is at
+// `base_time_seconds`; `reserved_column` names the reserved column in the 2.1
+// column list.
+std::string format_trc_header(uint32_t version, double base_time_seconds, bool reserved_column = false);
 
 }  // namespace tracemill

@@ -29,8 +29,13 @@ constexpr OutputFileMessages kTraceFileMessages{
 
 class TrcWriter final : public OutputSink {
 public:
-    TrcWriter(FileSystemRoot& output_root, uint32_t version, bool durable)
-        : file_(output_root, kTraceFileMessages, durable), version_(version) {}
+    TrcWriter(FileSystemRoot& output_root, uint32_t version, bool durable, bool reserved_column)
+        : file_(output_root, kTraceFileMessages, durable),
+          version_(version),
+          reserved_column_(reserved_column && version == kTraceVersion21),
+          format_line_(version == kTraceVersion11 ? format_trc11_line
+                       : reserved_column_         ? format_trc21_reserved_line
+                                                  : format_trc21_line) {}
 
     bool record(const BusRecord& record) override;
     bool new_file(const FileInfo& info, bool continuation) override;
@@ -47,6 +52,9 @@ private:
 
     OutputFile file_;
     uint32_t version_;
+    bool reserved_column_;
+    // The line layout, chosen once for the run.
+    size_t (*format_line_)(char* out, int32_t number, double offset_ms, const BusRecord& record);
     bool header_written_ = false;
     double base_time_ = std::numeric_limits<double>::quiet_NaN();  // first CAN frame's timestamp
     uint64_t message_number_ = 1;  // number of the next frame line
@@ -89,7 +97,7 @@ void TrcWriter::pass_over(BusRecordKind kind) {
 }
 
 bool TrcWriter::write_header() {
-    std::string header = format_trc_header(version_, base_time_);
+    std::string header = format_trc_header(version_, base_time_, reserved_column_);
     if (!file_.write(header.data(), header.size())) {
         TM_LOG(kError, "Could not write CAN header");
         return false;
@@ -110,8 +118,7 @@ bool TrcWriter::write_line(const BusRecord& record) {
     }
     double offset_ms = (record.timestamp - base_time_) * 1000;
     int32_t number = take_message_number();
-    file_.added(version_ == kTraceVersion11 ? format_trc11_line(line, number, offset_ms, record)
-                                            : format_trc21_line(line, number, offset_ms, record));
+    file_.added(format_line_(line, number, offset_ms, record));
     return true;
 }
 
@@ -130,10 +137,11 @@ void TrcWriter::log_passed_over(const FileInfo& info) const {
 
 }  // namespace
 
-std::unique_ptr<OutputSink> trc_writer_new(FileSystemRoot* output_root, uint32_t trace_version, bool durable) {
+std::unique_ptr<OutputSink> trc_writer_new(FileSystemRoot* output_root, uint32_t trace_version, bool durable,
+                                           bool reserved_column) {
     if (output_root == nullptr) return nullptr;
     if (trace_version != kTraceVersion11 && trace_version != kTraceVersion21) return nullptr;
-    return std::unique_ptr<OutputSink>(new (std::nothrow) TrcWriter(*output_root, trace_version, durable));
+    return std::unique_ptr<OutputSink>(new (std::nothrow) TrcWriter(*output_root, trace_version, durable, reserved_column));
 }
 
 }  // namespace tracemill

@@ -61,6 +61,8 @@ TEST_F(ParseCommandLine, OptionsFillTheRunOptions) {
         {{"--verbosity=3"}, false, false, false, -1, 2, kInfo},
         {{"--verbosity=4"}, false, false, false, -1, 2, kVerbose},
         {{"--verbosity=5"}, false, false, false, -1, 2, kVerbose},
+        {{"-q"}, false, false, false, -1, 2, kError},
+        {{"--quiet", "--verbosity=4"}, false, false, false, -1, 2, kVerbose},  // an explicit verbosity wins
     };
     for (const Case& c : cases) {
         auto context = std::make_unique<RunContext>();

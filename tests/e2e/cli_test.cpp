@@ -81,15 +81,16 @@ protected:
 };
 
 const char kUsageOptions[] =
-    "Usage: tracemill [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] [-d|--delete-converted] "
+    "Usage: tracemill [-h|--help] [-v|--version] [--verbosity=<n>] [-q|--quiet] [--non-interactive] [-d|--delete-converted] "
     "[-X|--no-append-root] [-b|--buffer=<n>] [-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
-    "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>]";
+    "[--reserved-column] [-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>]";
 
 const char kGlossary[] =
-    "  --help                                   display this help and exit\n"
+    "  -h, --help                               display this help and exit\n"
     "  -v, --version                            display tool version and exit\n"
     "  --verbosity=<n>                          verbosity of logging messages from 0 to 4, with 0 being fatal "
     "messages only 4 being all messages including debug information. defaults to 3\n"
+    "  -q, --quiet                              log errors only, as --verbosity=1\n"
     "  --non-interactive                        does not print any progress output\n"
     "  -d, --delete-converted                   deletes files after conversion if specified\n"
     "  -X, --no-append-root                     do not add \"_out\" when converting folders\n"
@@ -97,11 +98,16 @@ const char kGlossary[] =
     "  -p, --password-file=<file>               where to find device passwords for encrypted files, defaults to "
     "\"passwords.json\"\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
+    "  --reserved-column                        add the reserved column \"R\" to TRC 2.1 lines, for readers that "
+    "require it\n"
     "  -O, --output-directory=<file>            where to place the converted files\n"
     "  -i, --input-files=<file(s)/folder(s)>    list of input files/folders, must have common root\n";
 
+// The exit status table that ends the help; tests/install/docs_test.sh holds its rows to the README's.
+const char kExitStatusHeading[] = "\nExit status (the results of the inputs combine with OR, 1 + 4 = 5):\n";
+
 std::string help_text(const std::string& positional) {
-    return std::string(kUsageOptions) + positional + "\n\n" + kGlossary;
+    return std::string(kUsageOptions) + positional + "\n\n" + kGlossary + kExitStatusHeading;
 }
 
 TEST_F(CliTest, HelpWinsOverEverythingElse) {
@@ -113,6 +119,8 @@ TEST_F(CliTest, HelpWinsOverEverythingElse) {
     const std::vector<Case> cases = {
         {{}, " " + p},
         {{"--help"}, " " + p},
+        {{"-h"}, " " + p},
+        {{"-h", "--delete-converted=yes"}, " " + p + " [" + p + "]"},
         {{"--help", "--bogus"}, " " + p + " [" + p + "]"},
         {{"--help", "-b"}, " " + p + " [" + p + "]"},
         {{"a", "--help", "-v"}, " " + p + " [" + p + "] [" + p + "]"},
@@ -122,7 +130,9 @@ TEST_F(CliTest, HelpWinsOverEverythingElse) {
     for (const Case& c : cases) {
         const Outcome outcome = run(c.args);
         EXPECT_EQ(outcome.status, 0) << c.args.size();
-        EXPECT_EQ(outcome.out, help_text(c.positional)) << c.args.size();
+        const std::string help = help_text(c.positional);
+        EXPECT_EQ(outcome.out.substr(0, help.size()), help) << c.args.size();
+        EXPECT_NE(outcome.out.find("\n  134  any other command-line error;"), std::string::npos);
         EXPECT_EQ(outcome.err, "");
     }
 }
@@ -161,6 +171,17 @@ TEST_F(CliTest, CommandLineErrors) {
          "tracemill: invalid value \"version3\" to option -f|--trace-format={version1,version2}\n"},
         {{"-p", "a", "-p", "b", "x"}, 134, "tracemill: excess option -p|--password-file=<file>\n"},
         {{"-O", "a", "-O", "b", "x"}, 134, "tracemill: excess option -O|--output-directory=<file>\n"},
+        // A value to an option that takes none is named as such, abbreviated or not, whatever the other errors.
+        {{"--delete-converted=yes", "x"}, 134,
+         "tracemill: option -d|--delete-converted takes no value: \"--delete-converted=yes\"\n"},
+        {{"--non-interactive=1", "x"}, 134, "tracemill: option --non-interactive takes no value: \"--non-interactive=1\"\n"},
+        {{"--no-append=1", "x"}, 134, "tracemill: option -X|--no-append-root takes no value: \"--no-append=1\"\n"},
+        {{"--input-files=a", "--quiet=", "x"}, 134,
+         "tracemill: option -i|--input-files takes no value: \"--input-files=a\"\n"
+         "tracemill: option -q|--quiet takes no value: \"--quiet=\"\n"},
+        {{"--reserved-column=no", "--bogus", "x"}, 134,
+         "tracemill: option --reserved-column takes no value: \"--reserved-column=no\"\n"
+         "tracemill: invalid option \"--bogus\"\n"},
     };
     for (const Case& c : cases) {
         const Outcome outcome = run(c.args);
@@ -182,6 +203,7 @@ TEST_F(CliTest, VerbosityDecidesThePasswordCountLine) {
         {{}, true, true},
         {{"--verbosity=0"}, false, false},
         {{"--verbosity=1"}, false, false},
+        {{"--quiet"}, false, false},
         {{"--verbosity=2"}, false, true},  // warnings pass, the count note does not
         {{"--verbosity=3"}, true, true},
         {{"--verbosity=4"}, true, true},
@@ -217,6 +239,7 @@ TEST_F(CliTest, InputProblemsAndTheirStatuses) {
         {{"logs/MF4"}, 0, ""},
         {{"logs/gone.MF4"}, 1, " W Could not find input file/folder gone.MF4\n"},
         {{"logs/gone", "logs/notes.txt"}, 1, " W Could not find input file/folder gone\n"},
+        {{"--", "--delete-converted=yes"}, 1, " W Could not find input file/folder --delete-converted=yes\n"},
         {{"logs/notes.txt", "other/b.MF4"}, 132, " F No common root detected for all inputs\n"},
         {{".."}, 132, " F Could not find root for \n"},
         {{"/b.MF4"}, 132, " F Could not find root for /b.MF4\n"},

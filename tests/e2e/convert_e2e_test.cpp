@@ -303,6 +303,86 @@ TEST_F(ConvertE2eTest, TraceVersion11) {
               "      1         0.000 FE 1     0007 Rx 2    01 02\n");
 }
 
+// --reserved-column: every frame kind gets "-" in a column of its own between
+// direction and length, each column at the same place on every line; the
+// default layout of the same frames is the line without it.
+TEST_F(ConvertE2eTest, ReservedColumnKeepsEveryColumnInPlace) {
+    std::vector<uint8_t> long_payload(64);
+    for (size_t i = 0; i < long_payload.size(); ++i) long_payload[i] = static_cast<uint8_t>(i);
+    tools::FileSpec spec = tools::logger_file(logger("00000001"), kStart);
+    tools::BusDataGroup group(1);
+    const size_t data = group.add_group(tools::BusGroupKind::CanDataFrame, fd_capable());
+    const size_t remote = group.add_group(tools::BusGroupKind::CanRemoteFrame);
+    struct Case {
+        const char* kind;
+        const char* line;  // with the reserved column
+    };
+    const std::vector<Case> cases = {
+        {"classic", "      1         0.000 DT 1     0123 Rx -  8    01 02 03 04 05 06 07 08\n"},
+        {"extended id", "      2       100.000 DT 2 18FEF100 Tx -  2    AB CD\n"},
+        {"remote", "      3       200.000 RR 1     07FF Rx -  4    \n"},
+        {"FD", "      4       300.000 FB 1     0456 Rx -  9    00 11 22 33 44 55 66 77 88 99 AA BB\n"},
+        {"long payload",
+         "      5       400.000 FD 1 1A2B3C4D Rx -  15   00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 "
+         "13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F 30 31 32 33 34 35 "
+         "36 37 38 39 3A 3B 3C 3D 3E 3F\n"},
+    };
+    group.add(data, tools::CanFrame{.time = 0.0, .id = 0x123, .data = {1, 2, 3, 4, 5, 6, 7, 8}});
+    group.add(data, tools::CanFrame{.time = 0.1, .bus = 2, .id = 0x18FEF100, .ide = true, .dir = true, .data = {0xAB, 0xCD}});
+    group.add(remote, tools::CanRemoteFrame{.time = 0.2, .id = 0x7FF, .dlc = 4});
+    group.add(data, tools::CanFrame{.time = 0.3, .id = 0x456, .edl = true, .brs = true, .data = fd_payload()});
+    group.add(data, tools::CanFrame{.time = 0.4, .id = 0x1A2B3C4D, .ide = true, .edl = true, .data = long_payload});
+    spec.data_groups.push_back(group.take());
+    put_file(dir / "r/kinds.mf4", tools::write_mdf(spec).bytes);
+
+    const std::string header_start = ";$FILEVERSION=2.1\n;$STARTTIME=45244.9259259259\n";
+    RunResult run = run_converter(dir.path(), "--reserved-column r");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string reserved = read_file(dir / "r_out/kinds_CAN.trc");
+    fs::remove_all(dir / "r_out");
+    run = run_converter(dir.path(), "r");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string plain = read_file(dir / "r_out/kinds_CAN.trc");
+
+    std::string expected_reserved = header_start + ";$COLUMNS=N,O,T,B,I,d,R,L,D\n";
+    std::string expected_plain = header_start + ";$COLUMNS=N,O,T,B,I,d,L,D\n";
+    constexpr size_t kReservedAt = 39;  // columns: N 0, O 8, T 22, B 25, I 27, d 36, R 39, L 42, D 47
+    for (const Case& c : cases) {
+        const std::string line = c.line;
+        EXPECT_EQ(line.substr(kReservedAt - 4, 7), (line[kReservedAt - 3] == 'T' ? " Tx -  " : " Rx -  ")) << c.kind;
+        EXPECT_NE(line[kReservedAt + 3], ' ') << c.kind;  // the length starts its column
+        expected_reserved += line;
+        expected_plain += line.substr(0, kReservedAt) + line.substr(kReservedAt + 3);
+    }
+    EXPECT_EQ(reserved, expected_reserved);
+    EXPECT_EQ(plain, expected_plain);
+}
+
+// TRC 1.1 has no reserved column: the option changes nothing there but says so.
+TEST_F(ConvertE2eTest, ReservedColumnLeavesVersion11Alone) {
+    put_file(dir / "v/std.mf4", standard_log(logger("00000001")));
+    RunResult run = run_converter(dir.path(), "-f version1 --reserved-column v");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, " W --reserved-column changes nothing in TRC 1.1 output, which has no reserved column\n"))
+        << run.err;
+    EXPECT_EQ(traces(dir.path()), (std::map<std::string, std::string>{{"v_out/std_CAN.trc", kStandardTrace11}}));
+}
+
+// A folder or file named twice is converted once, with a warning for each
+// repeat, instead of failing on the trace its first naming wrote.
+TEST_F(ConvertE2eTest, InputNamedTwiceIsConvertedOnce) {
+    put_file(dir / "n/a.mf4", standard_log(logger("00000001")));
+    put_file(dir / "b.mf4", standard_log(logger("00000002")));
+    RunResult run = run_converter(dir.path(), "n n/ b.mf4 n b.mf4");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string warning = " W Input " + (dir / "n/") + " is named more than once; it is converted once\n";
+    EXPECT_TRUE(contains(run.err, warning)) << run.err;
+    EXPECT_TRUE(contains(run.err, " W Input " + (dir / "b.mf4") + " is named more than once")) << run.err;
+    EXPECT_FALSE(contains(run.err, " E ")) << run.err;
+    EXPECT_EQ(traces(dir.path()), (std::map<std::string, std::string>{{"n_out/a_CAN.trc", kStandardTrace21},
+                                                                      {"b_CAN.trc", kStandardTrace21}}));
+}
+
 TEST_F(ConvertE2eTest, DeleteAfterSuccessKeepsCopiesFailuresAndWhatTheTraceCannotHold) {
     put_file(dir / "d/1.mf4", can_only_log(logger("0000ABCD", 7, 1)));
     put_file(dir / "d/2.mf4", can_only_log(logger("0000ABCD", 7, 1)));  // a copy of 1.mf4

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The man page and the bash completion list exactly the options of `tracemill --help`,
 # the completion offers exactly the --trace-format values of the help, the man page
-# renders without groff warnings, and its exit status table says what README.md says.
+# renders without groff warnings, and its exit status table and the one ending --help say
+# what README.md says.
 #   docs_test.sh TRACEMILL MAN_PAGE SOURCE_DIR
 set -uo pipefail
 bin=$1 man_page=$2 src=$3
@@ -31,8 +32,10 @@ man_warnings=$(LC_ALL=C MANWIDTH=120 man --warnings -l "$man_page" 2>&1 >/dev/nu
 [ -z "$man_warnings" ] || fail "man page warnings: $man_warnings"
 rendered=$(LC_ALL=C MANWIDTH=120 man -l "$man_page" 2>/dev/null)
 [ -n "$rendered" ] || fail "man page renders empty"
+# grep reads all its input (no -q): under pipefail an early exit would fail the
+# writer of the pipe with SIGPIPE, now and then, when the machine is busy.
 for form in "${forms[@]}"; do
-    echo "$rendered" | sed -E 's/^ +//' | grep -qE -- "^$(printf '%s' "$form" | sed -E 's/[][{}().*+?^$|\\]/\\&/g')( |$)" ||
+    echo "$rendered" | sed -E 's/^ +//' | grep -E -- "^$(printf '%s' "$form" | sed -E 's/[][{}().*+?^$|\\]/\\&/g')( |$)" >/dev/null ||
         fail "man page has no entry '$form'"
 done
 same_set "man page long options" "$help_long" "$(echo "$rendered" | long_options)"
@@ -64,7 +67,13 @@ man_status=$(sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' "$man_page" |
          entry != "" { entry = entry " " $0 }
          END { if (entry != "") print entry }' |
     sed -E 's/\\-/-/g; s/\\f[BIRP]//g')
+help_status=$(echo "$help" | sed -n '/^Exit status/,$p' |
+    awk '/^  [0-9]+ / { if (entry != "") print entry; entry = $1; sub(/^ +[0-9]+ +/, ""); entry = entry " " $0; next }
+         /^       / { sub(/^ +/, ""); entry = entry " " $0 }
+         END { if (entry != "") print entry }')
 [ -n "$readme_status" ] || fail "no exit status table in README.md"
+[ "$readme_status" = "$help_status" ] ||
+    fail "exit status tables differ (< README, > --help):"$'\n'"$(diff <(echo "$readme_status") <(echo "$help_status"))"
 [ "$readme_status" = "$man_status" ] ||
     fail "exit status tables differ (< README, > man page):"$'\n'"$(diff <(echo "$readme_status") <(echo "$man_status"))"
 

@@ -27,11 +27,11 @@ for prefix in /usr /opt/tracemill; do
     outside=$(find "$stage" -type f -o -type l | grep -v "^$root/")
     [ -z "$outside" ] || fail "$prefix: files outside the prefix: $outside"
     cmp -s "$root/bin/tracemill" "$build/tracemill" || fail "$prefix: installed binary differs from the build's"
-    "$root/bin/tracemill" --version | grep -qx "Release: $release, commit .*" || fail "$prefix: installed --version"
+    "$root/bin/tracemill" --version | grep -x "Release: $release, commit .*" >/dev/null || fail "$prefix: installed --version"
 
     page=$(LC_ALL=C MANWIDTH=80 man -l "$root/share/man/man1/tracemill.1.gz" 2>&1)
-    echo "$page" | grep -q '^ *tracemill - convert MDF4 bus logs into CAN trace files$' || fail "$prefix: man page NAME"
-    echo "$page" | tail -n 1 | grep -q "^tracemill $release " || fail "$prefix: man page footer lacks $release"
+    echo "$page" | grep '^ *tracemill - convert MDF4 bus logs into CAN trace files$' >/dev/null || fail "$prefix: man page NAME"
+    echo "$page" | tail -n 1 | grep "^tracemill $release " >/dev/null || fail "$prefix: man page footer lacks $release"
     [ "$(bash -c 'source "$1" && complete -p tracemill' _ "$root/share/bash-completion/completions/tracemill")" = \
         "complete -F _tracemill tracemill" ] || fail "$prefix: completion does not register"
 

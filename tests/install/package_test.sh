@@ -31,7 +31,7 @@ root=$tmp/root
 dpkg -x "$deb" "$root" || fail "dpkg -x exited with $?"
 [ -f "$root/usr/share/man/man1/tracemill.1.gz" ] || fail "no man page in the package"
 [ -f "$root/usr/share/bash-completion/completions/tracemill" ] || fail "no completion in the package"
-"$root/usr/bin/tracemill" --version | grep -qx "Release: $release, commit .*" || fail "installed --version"
+"$root/usr/bin/tracemill" --version | grep -x "Release: $release, commit .*" >/dev/null || fail "installed --version"
 declare -A binary=([installed]=$root/usr/bin/tracemill [built]=$build/tracemill)
 for format in version2 version1; do
     for which in installed built; do

@@ -51,6 +51,11 @@ std::string line21(int32_t number, double offset, const BusRecord& record) {
     return std::string(out.data(), format_trc21_line(out.data(), number, offset, record));
 }
 
+std::string line21_reserved(int32_t number, double offset, const BusRecord& record) {
+    std::vector<char> out(trc_line_capacity(record.data.size()));
+    return std::string(out.data(), format_trc21_reserved_line(out.data(), number, offset, record));
+}
+
 std::string line11(int32_t number, double offset, const BusRecord& record) {
     std::vector<char> out(trc_line_capacity(record.data.size()));
     return std::string(out.data(), format_trc11_line(out.data(), number, offset, record));
@@ -142,6 +147,9 @@ TEST(TrcLineFormat, LinesMatchPrintfOfTheirFormats) {
             (can.rtr != 0 ? "RTR" : bytes) + "\n";
         ASSERT_EQ(line21(number, offset, r), expected21);
         ASSERT_EQ(line11(number, offset, r), expected11);
+        // The reserved column: "-  " where the length began.
+        const size_t length_at = expected21.find(can.dir ? " Tx " : " Rx ", 34) + 4;
+        ASSERT_EQ(line21_reserved(number, offset, r), expected21.insert(length_at, "-  "));
     }
 }
 
@@ -398,6 +406,8 @@ TEST(TrcLineFormat, LinesStayInsideTheirCapacity) {
                     std::vector<char> out(capacity + kGuardSize, kGuard);
                     const size_t length21 = format_trc21_line(out.data(), INT32_MIN, offset, r);
                     const size_t length11 = format_trc11_line(out.data(), INT32_MIN, offset, r);
+                    const size_t reserved = format_trc21_reserved_line(out.data(), INT32_MIN, offset, r);
+                    EXPECT_LE(reserved, capacity);
                     EXPECT_LE(length21, capacity);
                     EXPECT_LE(length11, capacity);
                     EXPECT_EQ(std::string(out.begin() + static_cast<std::ptrdiff_t>(capacity), out.end()),
@@ -413,6 +423,8 @@ TEST(TrcHeader, BothVersions) {
     EXPECT_EQ(format_trc_header(kTraceVersion21, 1'700'000'000.25),
               ";$FILEVERSION=2.1\n;$STARTTIME=45244.9259288194\n;$COLUMNS=N,O,T,B,I,d,L,D\n");
     EXPECT_EQ(format_trc_header(kTraceVersion11, 1'700'000'000.25), ";$FILEVERSION=1.1\n;$STARTTIME=45244.9259288194\n");
+    EXPECT_EQ(format_trc_header(kTraceVersion21, 1'700'000'000.25, true),
+              ";$FILEVERSION=2.1\n;$STARTTIME=45244.9259288194\n;$COLUMNS=N,O,T,B,I,d,R,L,D\n");
 }
 
 TEST(TrcHeader, StartTimeCases) {
