@@ -65,6 +65,7 @@ int open_container_layer(StreamPtr& stream, const ContainerHeader& header, Layer
 int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords, bool& encrypted) {
     LayerContext context;
     context.password_for = [&passwords](uint32_t device_id) { return find_password(passwords, device_id); };
+    context.container_reusable = true;  // each container is replaced by its content
     ContainerHeader header;
     for (int layers = 0; read_container_header(stream.get(), header); ++layers) {
         encrypted = encrypted || header.container_type == kContainerEncrypted;

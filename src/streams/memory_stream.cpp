@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace tracemill {
 
@@ -54,6 +55,13 @@ int64_t MemoryStream::seek(int64_t offset, int32_t whence) {
     return target;
 }
 
+bool MemoryStream::release_contents(PageMemory& area, uint64_t& size) {
+    area = std::move(memory_);
+    size = size_;
+    size_ = position_ = 0;
+    return true;
+}
+
 int32_t MemoryStream::close() {
     memory_.resize(0);
     size_ = position_ = 0;
@@ -62,6 +70,11 @@ int32_t MemoryStream::close() {
 
 std::unique_ptr<MemoryStream> memory_stream_new() {
     return std::unique_ptr<MemoryStream>(new (std::nothrow) MemoryStream());
+}
+
+std::unique_ptr<MemoryStream> memory_stream_adopt(PageMemory area, uint64_t size) {
+    if (size > area.size()) return nullptr;
+    return std::unique_ptr<MemoryStream>(new (std::nothrow) MemoryStream(std::move(area), size));
 }
 
 std::unique_ptr<MemoryStream> memory_stream_from(const void* bytes, size_t n) {
