@@ -56,7 +56,9 @@ int64_t MemoryStream::seek(int64_t offset, int32_t whence) {
 }
 
 bool MemoryStream::release_contents(PageMemory& area, uint64_t& size) {
+    const bool secret = memory_.holds_secrets();
     area = std::move(memory_);
+    if (secret) memory_.hold_secrets();  // what is written later is as secret
     size = size_;
     size_ = position_ = 0;
     return true;

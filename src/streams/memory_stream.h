@@ -37,7 +37,8 @@ public:
         size = size_;
         return memory_.data();
     }
-    // Leaves the stream empty, as a new one; it can be written again.
+    // Leaves the stream empty, as a new one that keeps holding secrets if
+    // it did; it can be written again.
     bool release_contents(PageMemory& area, uint64_t& size) override;
 
     // From now on every byte given back is wiped first; set before writing.
