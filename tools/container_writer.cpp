@@ -1,6 +1,6 @@
 // Container writer: compressed containers through the heatshrink encoder and
-// the CRC register, encrypted ones through libcrypto's one-shot encryption
-// (the reader decrypts in chunks and checks the tag on its own).
+// the CRC register, encrypted ones through libcrypto's EVP encryption (code
+// of its own: the reader's decryption and tag check are not reused).
 #include "container_writer.h"
 
 #include <openssl/crypto.h>
@@ -36,8 +36,9 @@ bool encrypt_gcm(const uint8_t* key, const EncryptOptions& options, uint8_t* out
         ok = EVP_EncryptUpdate(context, ciphertext + done, &produced, content + done, n) == 1 && produced == n;
         done += static_cast<size_t>(n);
     }
+    constexpr int kTagLength = static_cast<int>(kEncryptedTagSize);
     ok = ok && EVP_EncryptFinal_ex(context, ciphertext + size, &produced) == 1 && produced == 0 &&
-         EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_GET_TAG, static_cast<int>(kEncryptedTagSize), ciphertext + size) == 1;
+         EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_GET_TAG, kTagLength, ciphertext + size) == 1;
     EVP_CIPHER_CTX_free(context);
     return ok;
 }

@@ -35,7 +35,8 @@ struct LayerContext {
     bool holds_secrets = false;
     // The caller is done with the container once the layer returns: a layer
     // may take over the memory holding it (stream_release_contents) and turn
-    // it into the content, leaving the container empty whatever the outcome.
+    // it into the content; the container may then be empty whatever the
+    // outcome.
     bool container_reusable = false;
 };
 

@@ -71,9 +71,10 @@ public:
     GcmDecryption& operator=(const GcmDecryption&) = delete;
 
     bool start(const uint8_t key[kContainerKeySize], const uint8_t iv[kEncryptedIvSize]) {
+        constexpr int kIvLength = static_cast<int>(kEncryptedIvSize);
         return context_ != nullptr &&
                EVP_DecryptInit_ex(context_, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
-               EVP_CIPHER_CTX_ctrl(context_, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(kEncryptedIvSize), nullptr) == 1 &&
+               EVP_CIPHER_CTX_ctrl(context_, EVP_CTRL_GCM_SET_IVLEN, kIvLength, nullptr) == 1 &&
                EVP_DecryptInit_ex(context_, nullptr, nullptr, key, iv) == 1;
     }
     // Bytes covered by the tag but not encrypted.

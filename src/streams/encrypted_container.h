@@ -53,8 +53,8 @@ StreamPtr open_decrypted_stream(ByteStream* container, const ContainerHeader& he
 // The same for a caller that is done with the container. When the container
 // can hand over the memory holding it (stream_release_contents), the
 // plaintext is decrypted there, so the file is held once instead of twice;
-// the container is then left empty, whatever the outcome. Other containers
-// are only read.
+// the container is left empty then, also when the tag does not match.
+// Other containers are only read.
 StreamPtr open_decrypted_in_place(ByteStream* container, const ContainerHeader& header, std::string_view password);
 
 // The work of open_decrypted_stream with the destination chosen by the
