@@ -1,4 +1,5 @@
-// Fuzz target: decryption of encrypted containers with a fixed password.
+// Fuzz target: decryption of encrypted containers with a fixed password,
+// copying and in place.
 // Inputs whose PBKDF2 round count exceeds kFuzzMaxIterations are passed over:
 // key derivation cost grows linearly with it and would slow the search to a
 // crawl without reaching any other code (the converter's own cap is tested
@@ -32,7 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!input) return 0;
     ContainerHeader header;
     if (read_container_header(input.get(), header)) {
-        open_decrypted_stream(input.get(), header, kPassword);  // the content is released at once
+        // Copied out, then (as the converter does) in the input's own memory;
+        // each content is released at once.
+        open_decrypted_stream(input.get(), header, kPassword);
+        open_decrypted_in_place(input.get(), header, kPassword);
     }
     return 0;
 }

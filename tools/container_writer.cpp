@@ -1,10 +1,12 @@
 // Container writer: compressed containers through the heatshrink encoder and
-// the CRC register, encrypted ones through the GCM module of mbedTLS (a
-// different path from the reader's generic cipher module).
+// the CRC register, encrypted ones through libcrypto's EVP encryption (code
+// of its own: the reader's decryption and tag check are not reused).
 #include "container_writer.h"
 
-#include <mbedtls/gcm.h>
-#include <mbedtls/platform_util.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
 
 #include "heatshrink_encoder.h"
 #include "streams/container_header.h"
@@ -16,6 +18,29 @@ namespace {
 
 void append_u32_be(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+// Encrypts `size` bytes of `content` behind the `authenticated` bytes of
+// `out` and puts the tag behind them.
+bool encrypt_gcm(const uint8_t* key, const EncryptOptions& options, uint8_t* out, size_t authenticated,
+                 const uint8_t* content, size_t size) {
+    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+    int produced = 0;
+    bool ok = context != nullptr && EVP_EncryptInit_ex(context, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(options.iv.size()), nullptr) == 1 &&
+              EVP_EncryptInit_ex(context, nullptr, nullptr, key, options.iv.data()) == 1 &&
+              EVP_EncryptUpdate(context, nullptr, &produced, out, static_cast<int>(authenticated)) == 1;
+    uint8_t* ciphertext = out + authenticated;
+    for (size_t done = 0; ok && done < size;) {  // the interface counts in int
+        const int n = static_cast<int>(std::min<size_t>(size - done, size_t{1} << 30));
+        ok = EVP_EncryptUpdate(context, ciphertext + done, &produced, content + done, n) == 1 && produced == n;
+        done += static_cast<size_t>(n);
+    }
+    constexpr int kTagLength = static_cast<int>(kEncryptedTagSize);
+    ok = ok && EVP_EncryptFinal_ex(context, ciphertext + size, &produced) == 1 && produced == 0 &&
+         EVP_CIPHER_CTX_ctrl(context, EVP_CTRL_GCM_GET_TAG, kTagLength, ciphertext + size) == 1;
+    EVP_CIPHER_CTX_free(context);
+    return ok;
 }
 
 }  // namespace
@@ -62,16 +87,9 @@ std::vector<uint8_t> write_encrypted_container(const uint8_t* content, size_t si
     uint8_t key[kContainerKeySize];
     if (!derive_container_key(options.password, options.salt.data(), options.salt.size(), options.iterations, key))
         return {};
-    mbedtls_gcm_context gcm;
-    mbedtls_gcm_init(&gcm);
-    int status = mbedtls_gcm_setkey(&gcm, MBEDTLS_CIPHER_ID_AES, key, 256);
-    if (status == 0)
-        status = mbedtls_gcm_crypt_and_tag(&gcm, MBEDTLS_GCM_ENCRYPT, size, options.iv.data(), options.iv.size(),
-                                           out.data(), authenticated, content, out.data() + authenticated,
-                                           kEncryptedTagSize, out.data() + authenticated + size);
-    mbedtls_gcm_free(&gcm);
-    mbedtls_platform_zeroize(key, sizeof key);
-    if (status != 0) return {};
+    const bool ok = encrypt_gcm(key, options, out.data(), authenticated, content, size);
+    OPENSSL_cleanse(key, sizeof key);
+    if (!ok) return {};
     return out;
 }
 

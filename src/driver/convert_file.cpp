@@ -68,6 +68,7 @@ int open_container_layer(StreamPtr& stream, const ContainerHeader& header, Layer
 int unwrap_containers(StreamPtr& stream, const PasswordStore& passwords, bool& encrypted) {
     LayerContext context;
     context.password_for = [&passwords](uint32_t device_id) { return find_password(passwords, device_id); };
+    context.container_reusable = true;  // each container is replaced by its content
     ContainerHeader header;
     std::vector<const ContainerLayer*> opened;
     while (read_container_header(stream.get(), header)) {

@@ -158,6 +158,16 @@ const uint8_t* BufferedStream::contents(uint64_t& size) {
     return memory_.data();
 }
 
+bool BufferedStream::release_contents(PageMemory& area, uint64_t& size) {
+    if (!contents(size)) return false;
+    area = std::move(memory_);
+    // With no inner stream every read and seek that leaves the (now empty)
+    // window fails.
+    inner_ = nullptr;
+    capacity_ = fill_ = offset_in_buffer_ = buffer_start_ = lent_size_ = 0;
+    return true;
+}
+
 int32_t BufferedStream::close() {
     inner_ = nullptr;
     if (owned_inner_) return stream_close(std::move(owned_inner_));

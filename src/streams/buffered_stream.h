@@ -43,6 +43,9 @@ public:
     // otherwise. Once lent, the window's bytes are never refilled: they stay
     // valid, and the stream keeps answering from them, while it lives.
     const uint8_t* contents(uint64_t& size) override;
+    // The window, when contents() would lend it; the stream is then cut off
+    // from its inner stream (which closing still closes).
+    bool release_contents(PageMemory& area, uint64_t& size) override;
 
     uint64_t capacity() const { return capacity_; }
 

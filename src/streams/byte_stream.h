@@ -15,6 +15,8 @@
 
 namespace tracemill {
 
+class PageMemory;
+
 inline constexpr int64_t kStreamAbsent = -2;
 
 enum SeekWhence : int32_t { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };
@@ -38,6 +40,13 @@ public:
     // Readers of such a stream take records by pointer instead of a seek and
     // a read per field.
     virtual const uint8_t* contents(uint64_t& /*size*/) { return nullptr; }
+    // Hands the memory that holds the whole content over to the caller, for
+    // the streams that lend it through contents(): `size` bytes of content,
+    // zeros beyond them. A layer that rewrites content in place (decryption)
+    // then needs no second copy of the file. The stream is left without
+    // content: reads deliver none, and only closing it still matters. False,
+    // and nothing changed, for the others.
+    virtual bool release_contents(PageMemory& /*area*/, uint64_t& /*size*/) { return false; }
 };
 
 using StreamPtr = std::unique_ptr<ByteStream>;
@@ -48,6 +57,9 @@ inline int64_t stream_write(ByteStream* s, const void* src, uint64_t n) { return
 inline int64_t stream_tell(ByteStream* s) { return s ? s->tell() : kStreamAbsent; }
 inline int64_t stream_seek(ByteStream* s, int64_t offset, int32_t whence) { return s ? s->seek(offset, whence) : kStreamAbsent; }
 inline const uint8_t* stream_contents(ByteStream* s, uint64_t& size) { return s ? s->contents(size) : nullptr; }
+inline bool stream_release_contents(ByteStream* s, PageMemory& area, uint64_t& size) {
+    return s && s->release_contents(area, size);
+}
 
 // Reads until `count` bytes have arrived or the data ends: the bytes read
 // (fewer than `count` only at the end of the data), or -1 when a read failed,

@@ -33,6 +33,11 @@ struct LayerContext {
     // The container is itself decrypted content: what is opened from it is
     // plaintext too and is wiped like it.
     bool holds_secrets = false;
+    // The caller is done with the container once the layer returns: a layer
+    // may take over the memory holding it (stream_release_contents) and turn
+    // it into the content; the container may then be empty whatever the
+    // outcome.
+    bool container_reusable = false;
 };
 
 // What opening a layer came to.
@@ -46,7 +51,8 @@ struct LayerOpening {
 struct ContainerLayer {
     uint8_t container_type;
     const char* name;  // "Found <name> file"
-    // Reads the container (which stays the caller's) and returns its content.
+    // Reads the container (which stays the caller's, and keeps its bytes
+    // unless the context says they may be reused) and returns its content.
     LayerOpening (*open)(ByteStream* container, const ContainerHeader& header, const LayerContext& context);
     int failure_result;
     const char* failure_message;

@@ -1,28 +1,31 @@
 // The encrypted layer: derives the key with PBKDF2-HMAC-SHA-256,
-// authenticates and decrypts the body with AES-256-GCM into memory, and hands
-// the plaintext out only when the tag matches.
+// authenticates and decrypts the body with AES-256-GCM (libcrypto's EVP
+// interface) into memory, and hands the plaintext out only when the tag
+// matches. A container already whole in memory that its caller gives up is
+// decrypted where it lies.
 #include "streams/encrypted_container.h"
 
-#include <mbedtls/cipher.h>
-#include <mbedtls/md.h>
-#include <mbedtls/pkcs5.h>
-#include <mbedtls/platform_util.h>
-#include <mbedtls/version.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
-#include <new>
+#include <cstring>
+#include <memory>
+#include <utility>
 
 #include "common/log.h"
 #include "streams/field_reader.h"
 #include "streams/memory_stream.h"
+#include "streams/page_memory.h"
 
 namespace tracemill {
 namespace {
 
-// Large chunks keep the per-call overhead of the cipher module small; a
-// multiple of the 16-byte block, which older library versions require of
-// every chunk but the last.
+// Chunks stay in the first cache levels between being decrypted and being
+// moved to their place, and are large enough that the per-call cost of the
+// cipher vanishes.
 constexpr size_t kCipherChunk = 65536;
 
 struct EncryptedFields {
@@ -58,39 +61,77 @@ bool store(ByteStream* destination, const uint8_t* bytes, size_t n, uint64_t& st
     return true;
 }
 
-class CipherContext {
+// One AES-256-GCM decryption. Freeing the context wipes the key schedule,
+// on every path.
+class GcmDecryption {
 public:
-    CipherContext() { mbedtls_cipher_init(&context_); }
-    ~CipherContext() { mbedtls_cipher_free(&context_); }
-    CipherContext(const CipherContext&) = delete;
-    CipherContext& operator=(const CipherContext&) = delete;
-    mbedtls_cipher_context_t* get() { return &context_; }
+    GcmDecryption() : context_(EVP_CIPHER_CTX_new()) {}
+    ~GcmDecryption() { EVP_CIPHER_CTX_free(context_); }
+    GcmDecryption(const GcmDecryption&) = delete;
+    GcmDecryption& operator=(const GcmDecryption&) = delete;
+
+    bool start(const uint8_t key[kContainerKeySize], const uint8_t iv[kEncryptedIvSize]) {
+        constexpr int kIvLength = static_cast<int>(kEncryptedIvSize);
+        return context_ != nullptr &&
+               EVP_DecryptInit_ex(context_, EVP_aes_256_gcm(), nullptr, nullptr, nullptr) == 1 &&
+               EVP_CIPHER_CTX_ctrl(context_, EVP_CTRL_GCM_SET_IVLEN, kIvLength, nullptr) == 1 &&
+               EVP_DecryptInit_ex(context_, nullptr, nullptr, key, iv) == 1;
+    }
+    // Bytes covered by the tag but not encrypted.
+    bool authenticate(const uint8_t* bytes, size_t n) {
+        int produced = 0;
+        return n <= INT_MAX && EVP_DecryptUpdate(context_, nullptr, &produced, bytes, static_cast<int>(n)) == 1;
+    }
+    // GCM turns every ciphertext byte into one plaintext byte at once, so the
+    // plaintext can take the ciphertext's place.
+    bool decrypt_in_place(uint8_t* bytes, size_t n) {
+        int produced = 0;
+        return n <= INT_MAX && EVP_DecryptUpdate(context_, bytes, &produced, bytes, static_cast<int>(n)) == 1 &&
+               produced == static_cast<int>(n);
+    }
+    // Called once, after the last ciphertext byte.
+    bool tag_matches(const uint8_t tag[kEncryptedTagSize]) {
+        uint8_t expected[kEncryptedTagSize];
+        std::memcpy(expected, tag, sizeof expected);
+        uint8_t nothing[kEncryptedTagSize];
+        int produced = 0;
+        return EVP_CIPHER_CTX_ctrl(context_, EVP_CTRL_GCM_SET_TAG, static_cast<int>(sizeof expected), expected) == 1 &&
+               EVP_DecryptFinal_ex(context_, nothing, &produced) == 1;
+    }
 
 private:
-    mbedtls_cipher_context_t context_;
+    EVP_CIPHER_CTX* context_;
 };
 
-// Fixed input and output chunks, released on every path.
-struct ChunkBuffers {
-    uint8_t* input = static_cast<uint8_t*>(std::malloc(kCipherChunk));
-    uint8_t* output = static_cast<uint8_t*>(std::malloc(kCipherChunk + 16));
-    ~ChunkBuffers() {
-        std::free(input);
-        if (output != nullptr) mbedtls_platform_zeroize(output, kCipherChunk + 16);
-        std::free(output);
+// Reads the key parameters, refuses an iteration count beyond the limit and
+// starts `cipher` with the derived key, which is wiped on every path.
+bool start_decryption(ByteStream* container, std::string_view password, GcmDecryption& cipher) {
+    EncryptedFields fields{};
+    if (!read_fields(container, fields)) return false;
+    if (fields.iteration_count > kMaxPbkdf2Iterations) {
+        TM_LOG(kError, "Refusing to derive the key: PBKDF2 iteration count %u exceeds the limit of %u",
+               fields.iteration_count, kMaxPbkdf2Iterations);
+        return false;
     }
-    bool ok() const { return input != nullptr && output != nullptr; }
-};
-
-bool start_decryption(mbedtls_cipher_context_t* cipher, const uint8_t* key, const uint8_t* iv) {
-    const mbedtls_cipher_info_t* info = mbedtls_cipher_info_from_values(MBEDTLS_CIPHER_ID_AES, 256, MBEDTLS_MODE_GCM);
-    return info != nullptr && mbedtls_cipher_setup(cipher, info) == 0 &&
-           mbedtls_cipher_setkey(cipher, key, 256, MBEDTLS_DECRYPT) == 0 &&
-           mbedtls_cipher_set_iv(cipher, iv, kEncryptedIvSize) == 0;
+    uint8_t key[kContainerKeySize];
+    const bool ok = derive_container_key(password, fields.salt, sizeof fields.salt, fields.iteration_count, key) &&
+                    cipher.start(key, fields.iv);
+    OPENSSL_cleanse(key, sizeof key);
+    return ok;
 }
 
-// Everything from the additional data to the tag check.
-bool authenticate_and_decrypt(ByteStream* container, mbedtls_cipher_context_t* cipher, ByteStream* destination) {
+// A chunk buffer for plaintext, wiped and released on every path.
+struct PlaintextChunk {
+    uint8_t* bytes = static_cast<uint8_t*>(std::malloc(kCipherChunk));
+    ~PlaintextChunk() {
+        if (bytes != nullptr) OPENSSL_cleanse(bytes, kCipherChunk);
+        std::free(bytes);
+    }
+};
+
+// Everything from the additional data to the tag check, reading the
+// container and writing the plaintext to `destination`.
+bool decrypt_copying(ByteStream* container, GcmDecryption& cipher, ByteStream* destination) {
     const int64_t total = stream_seek(container, 0, kSeekEnd) < 0 ? -1 : stream_tell(container);
     if (total < kEncryptedMinimumSize) return false;
     uint8_t tag[kEncryptedTagSize];
@@ -99,12 +140,12 @@ bool authenticate_and_decrypt(ByteStream* container, mbedtls_cipher_context_t* c
         return false;
 
     uint8_t authenticated[kEncryptedAuthenticatedSize];
-    if (stream_seek(container, 0, kSeekSet) != 0 || !read_exactly(container, authenticated, sizeof authenticated))
+    if (stream_seek(container, 0, kSeekSet) != 0 || !read_exactly(container, authenticated, sizeof authenticated) ||
+        !cipher.authenticate(authenticated, sizeof authenticated))
         return false;
-    if (mbedtls_cipher_update_ad(cipher, authenticated, sizeof authenticated) != 0) return false;
 
-    ChunkBuffers buffers;
-    if (!buffers.ok()) {
+    PlaintextChunk chunk;
+    if (chunk.bytes == nullptr) {
         TM_LOG(kError, "Out of memory while decrypting");
         return false;
     }
@@ -112,59 +153,58 @@ bool authenticate_and_decrypt(ByteStream* container, mbedtls_cipher_context_t* c
     uint64_t remaining = static_cast<uint64_t>(total - kEncryptedMinimumSize);
     while (remaining > 0) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, kCipherChunk));
-        if (!read_exactly(container, buffers.input, n)) return false;
+        if (!read_exactly(container, chunk.bytes, n) || !cipher.decrypt_in_place(chunk.bytes, n) ||
+            !store(destination, chunk.bytes, n, stored))
+            return false;
         remaining -= n;
-        size_t produced = 0;
-        if (mbedtls_cipher_update(cipher, buffers.input, n, buffers.output, &produced) != 0) return false;
-        if (!store(destination, buffers.output, produced, stored)) return false;
     }
-    size_t produced = 0;
-    if (mbedtls_cipher_finish(cipher, buffers.output, &produced) != 0) return false;
-    if (!store(destination, buffers.output, produced, stored)) return false;
-    return mbedtls_cipher_check_tag(cipher, tag, sizeof tag) == 0;
+    return cipher.tag_matches(tag);
 }
 
-}  // namespace
+// The same on the container's own memory (`total` bytes of `area`, which is
+// secret from here on, so that it is wiped whenever it is released). The
+// plaintext ends up at the start of the area, as in any memory stream.
+StreamPtr decrypt_where_it_lies(PageMemory area, uint64_t total, GcmDecryption& cipher) {
+    area.hold_secrets();
+    if (total < static_cast<uint64_t>(kEncryptedMinimumSize)) return nullptr;
+    uint8_t* bytes = area.data();
+    uint8_t tag[kEncryptedTagSize];
+    std::memcpy(tag, bytes + total - kEncryptedTagSize, sizeof tag);
+    if (!cipher.authenticate(bytes, kEncryptedAuthenticatedSize)) return nullptr;
 
-bool derive_container_key(std::string_view password, const uint8_t* salt, size_t salt_size, uint32_t iterations,
-                          uint8_t key[kContainerKeySize]) {
-    const auto* secret = reinterpret_cast<const unsigned char*>(password.data());
-#if MBEDTLS_VERSION_NUMBER >= 0x03030000
-    return mbedtls_pkcs5_pbkdf2_hmac_ext(MBEDTLS_MD_SHA256, secret, password.size(), salt, salt_size, iterations,
-                                         kContainerKeySize, key) == 0;
-#else
-    mbedtls_md_context_t md;
-    mbedtls_md_init(&md);
-    // The setup result is not examined: a failed setup makes the derivation fail.
-    mbedtls_md_setup(&md, mbedtls_md_info_from_type(MBEDTLS_MD_SHA256), 1);
-    const int status = mbedtls_pkcs5_pbkdf2_hmac(&md, secret, password.size(), salt, salt_size, iterations,
-                                                 kContainerKeySize, key);
-    mbedtls_md_free(&md);
-    return status == 0;
-#endif
-}
-
-bool decrypt_container(ByteStream* container, const ContainerHeader& header, std::string_view password,
-                       ByteStream* destination) {
-    if (container == nullptr || destination == nullptr || !accepts_header(header)) return false;
-    EncryptedFields fields{};
-    if (!read_fields(container, fields)) return false;
-    if (fields.iteration_count > kMaxPbkdf2Iterations) {
-        TM_LOG(kError, "Refusing to derive the key: PBKDF2 iteration count %u exceeds the limit of %u",
-               fields.iteration_count, kMaxPbkdf2Iterations);
-        return false;
+    // Each chunk is decrypted where it lies, then moved down over the
+    // bytes before it while it is still in cache.
+    const uint64_t plaintext_size = total - kEncryptedMinimumSize;
+    for (uint64_t done = 0; done < plaintext_size;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(plaintext_size - done, kCipherChunk));
+        uint8_t* chunk = bytes + kEncryptedAuthenticatedSize + done;
+        if (!cipher.decrypt_in_place(chunk, n)) return nullptr;
+        std::memmove(bytes + done, chunk, n);
+        done += n;
     }
+    if (!cipher.tag_matches(tag)) return nullptr;
 
-    uint8_t key[kContainerKeySize];
-    CipherContext cipher;
-    bool ok = derive_container_key(password, fields.salt, sizeof fields.salt, fields.iteration_count, key) &&
-              start_decryption(cipher.get(), key, fields.iv);
-    mbedtls_platform_zeroize(key, sizeof key);
-    return ok && authenticate_and_decrypt(container, cipher.get(), destination);
+    // Behind the plaintext, a memory stream holds zeros.
+    std::memset(bytes + plaintext_size, 0, kEncryptedMinimumSize);
+    std::unique_ptr<MemoryStream> content = memory_stream_adopt(std::move(area), plaintext_size);
+    if (!content) {
+        TM_LOG(kError, "Out of memory while opening the encrypted container");
+        return nullptr;
+    }
+    stream_seek(content.get(), 0, kSeekEnd);
+    return content;
 }
 
-StreamPtr open_decrypted_stream(ByteStream* container, const ContainerHeader& header, std::string_view password) {
+StreamPtr open_plaintext(ByteStream* container, const ContainerHeader& header, std::string_view password,
+                         bool reuse_container) {
     if (container == nullptr || !accepts_header(header)) return nullptr;
+    GcmDecryption cipher;
+    if (!start_decryption(container, password, cipher)) return nullptr;
+    PageMemory area;
+    uint64_t total = 0;
+    if (reuse_container && stream_release_contents(container, area, total))
+        return decrypt_where_it_lies(std::move(area), total, cipher);
+
     std::unique_ptr<MemoryStream> content = memory_stream_new();
     if (!content) {
         TM_LOG(kError, "Out of memory while opening the encrypted container");
@@ -172,8 +212,35 @@ StreamPtr open_decrypted_stream(ByteStream* container, const ContainerHeader& he
     }
     content->hold_secrets();
     // Unauthenticated plaintext is wiped with `content`; nothing of it is handed out.
-    if (!decrypt_container(container, header, password, content.get())) return nullptr;
+    if (!decrypt_copying(container, cipher, content.get())) return nullptr;
     return content;
+}
+
+}  // namespace
+
+bool derive_container_key(std::string_view password, const uint8_t* salt, size_t salt_size, uint32_t iterations,
+                          uint8_t key[kContainerKeySize]) {
+    // Zero rounds have always derived the key of one: the first round's
+    // block is the key either way, and files written so keep opening.
+    const uint32_t rounds = std::max<uint32_t>(iterations, 1);
+    if (password.size() > INT_MAX || salt_size > INT_MAX || rounds > INT_MAX) return false;
+    return PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt, static_cast<int>(salt_size),
+                             static_cast<int>(rounds), EVP_sha256(), static_cast<int>(kContainerKeySize), key) == 1;
+}
+
+bool decrypt_container(ByteStream* container, const ContainerHeader& header, std::string_view password,
+                       ByteStream* destination) {
+    if (container == nullptr || destination == nullptr || !accepts_header(header)) return false;
+    GcmDecryption cipher;
+    return start_decryption(container, password, cipher) && decrypt_copying(container, cipher, destination);
+}
+
+StreamPtr open_decrypted_stream(ByteStream* container, const ContainerHeader& header, std::string_view password) {
+    return open_plaintext(container, header, password, false);
+}
+
+StreamPtr open_decrypted_in_place(ByteStream* container, const ContainerHeader& header, std::string_view password) {
+    return open_plaintext(container, header, password, true);
 }
 
 namespace {
@@ -185,7 +252,8 @@ LayerOpening open_layer(ByteStream* container, const ContainerHeader& header, co
         TM_LOG(kError, "No password found for device %08X", header.device_id);
         return {nullptr, true};
     }
-    return {open_decrypted_stream(container, header, *password)};
+    return {context.container_reusable ? open_decrypted_in_place(container, header, *password)
+                                       : open_decrypted_stream(container, header, *password)};
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 // The key is PBKDF2-HMAC-SHA-256(password, salt, iteration_count) with 32
 // bytes of output; the cipher is AES-256-GCM with the first 52 bytes as
 // additional authenticated data. The whole plaintext is decrypted into
-// memory and handed out only after the tag has been checked.
+// memory, where the container's own bytes lie when the caller gives them up,
+// and handed out only after the tag has been checked.
 // This file is the encrypted layer of the container table.
 #pragma once
 
@@ -40,7 +41,7 @@ inline constexpr uint32_t kMaxPbkdf2Iterations = 1'000'000;
 extern const ContainerLayer kEncryptedLayer;
 
 // PBKDF2-HMAC-SHA-256 with a 32-byte result; false when the library fails.
-// The iteration limit is not applied here.
+// The iteration limit is not applied here; a count of 0 counts as 1.
 bool derive_container_key(std::string_view password, const uint8_t* salt, size_t salt_size, uint32_t iterations,
                           uint8_t key[kContainerKeySize]);
 
@@ -50,6 +51,13 @@ bool derive_container_key(std::string_view password, const uint8_t* salt, size_t
 // the first 52 bytes and the ciphertext under the key derived from
 // `password`. The container is only read and stays the caller's.
 StreamPtr open_decrypted_stream(ByteStream* container, const ContainerHeader& header, std::string_view password);
+
+// The same for a caller that is done with the container. When the container
+// can hand over the memory holding it (stream_release_contents), the
+// plaintext is decrypted there, so the file is held once instead of twice;
+// the container is left empty then, also when the tag does not match.
+// Other containers are only read.
+StreamPtr open_decrypted_in_place(ByteStream* container, const ContainerHeader& header, std::string_view password);
 
 // The work of open_decrypted_stream with the destination chosen by the
 // caller (tests use one that fails). On false the destination may hold

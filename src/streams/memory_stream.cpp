@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace tracemill {
 
@@ -54,6 +55,15 @@ int64_t MemoryStream::seek(int64_t offset, int32_t whence) {
     return target;
 }
 
+bool MemoryStream::release_contents(PageMemory& area, uint64_t& size) {
+    const bool secret = memory_.holds_secrets();
+    area = std::move(memory_);
+    if (secret) memory_.hold_secrets();  // what is written later is as secret
+    size = size_;
+    size_ = position_ = 0;
+    return true;
+}
+
 int32_t MemoryStream::close() {
     memory_.resize(0);
     size_ = position_ = 0;
@@ -62,6 +72,11 @@ int32_t MemoryStream::close() {
 
 std::unique_ptr<MemoryStream> memory_stream_new() {
     return std::unique_ptr<MemoryStream>(new (std::nothrow) MemoryStream());
+}
+
+std::unique_ptr<MemoryStream> memory_stream_adopt(PageMemory area, uint64_t size) {
+    if (size > area.size()) return nullptr;
+    return std::unique_ptr<MemoryStream>(new (std::nothrow) MemoryStream(std::move(area), size));
 }
 
 std::unique_ptr<MemoryStream> memory_stream_from(const void* bytes, size_t n) {

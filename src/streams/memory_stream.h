@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "streams/byte_stream.h"
 #include "streams/page_memory.h"
@@ -19,6 +20,7 @@ namespace tracemill {
 class MemoryStream final : public ByteStream {
 public:
     MemoryStream() = default;
+    MemoryStream(PageMemory memory, uint64_t size) : memory_(std::move(memory)), size_(size) {}
     ~MemoryStream() override;
     MemoryStream(const MemoryStream&) = delete;
     MemoryStream& operator=(const MemoryStream&) = delete;
@@ -35,6 +37,9 @@ public:
         size = size_;
         return memory_.data();
     }
+    // Leaves the stream empty, as a new one that keeps holding secrets if
+    // it did; it can be written again.
+    bool release_contents(PageMemory& area, uint64_t& size) override;
 
     // From now on every byte given back is wiped first; set before writing.
     void hold_secrets() { memory_.hold_secrets(); }
@@ -58,5 +63,11 @@ std::unique_ptr<MemoryStream> memory_stream_new();
 
 // A stream holding a copy of `n` bytes, positioned at 0; none on allocation failure.
 std::unique_ptr<MemoryStream> memory_stream_from(const void* bytes, size_t n);
+
+// A stream that takes over `area`, whose first `size` bytes (at most its size)
+// are the content and the rest zeros, positioned at 0. A secret area stays
+// secret. None when `size` exceeds the area or the object cannot be allocated
+// (the area is released then).
+std::unique_ptr<MemoryStream> memory_stream_adopt(PageMemory area, uint64_t size);
 
 }  // namespace tracemill

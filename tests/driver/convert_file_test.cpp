@@ -319,6 +319,25 @@ TEST_F(ConvertFileTest, ConvertedFileGoesThroughTheSinkInTimeOrder) {
 }
 
 // A run over splits of one logger: continuations, a copy, a gap, another logger; with -d.
+// Decrypted in the whole-file window, or copied out of a file read without
+// one or through a smaller one: the same records.
+TEST_F(ConvertFileTest, EncryptedFilesConvertWithEveryBuffer) {
+    options.passwords.insert("default", "pw");
+    const std::vector<uint8_t> bytes = log_bytes(logger("0000ABCD", 1, 1));
+    write_file(dir / "e.mfe", encrypted(bytes, "pw", 0xABCD));
+    write_file(dir / "ec.mfm", encrypted(compressed(bytes), "pw", 0xABCD));
+    write_file(dir / "ce.mfc", compressed(encrypted(bytes, "pw", 0xABCD)));
+    for (const char* name : {"e.mfe", "ec.mfm", "ce.mfc"}) {
+        for (int64_t buffer : {int64_t{-1}, int64_t{0}, int64_t{100}}) {
+            options.buffer_size = buffer;
+            sink.events.clear();
+            context.previous = FileInfo{};
+            EXPECT_EQ(convert(name), 0) << name << ", buffer " << buffer << ": " << log;
+            EXPECT_EQ(sink.events, kLogEvents) << name << ", buffer " << buffer;
+        }
+    }
+}
+
 TEST_F(ConvertFileTest, RepeatsAreSkippedAndKeptContinuationsFlagged) {
     options.delete_converted = true;
     struct Step {

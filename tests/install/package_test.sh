@@ -17,7 +17,7 @@ cpack --config "$build/CPackConfig.cmake" -B "$tmp" >"$tmp/cpack.log" 2>&1 || fa
 [ -f "$deb" ] || fail "no $(basename "$deb"); made: $(cd "$tmp" && echo *.deb)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$release" ] || fail "package version $(dpkg-deb -f "$deb" Version), release $release"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libexpat1 libargtable2-0 libmbedcrypto7; do
+for library in libc6 libstdc++6 libexpat1 libargtable2-0 libssl3; do
     [[ $depends == *"$library ("* ]] || fail "Depends lacks $library: $depends"
 done
 

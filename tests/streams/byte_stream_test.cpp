@@ -1,7 +1,7 @@
 // Dispatch of absent operations, stream_close, stream_size, reading fully,
 // and which streams lend their whole content as bytes in memory: memory
 // streams, container layers (also nested), read windows that hold their
-// whole file; and which do not.
+// whole file; and which do not. The lenders also hand their memory over.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include "streams/container_test_support.h"
 #include "streams/file_stream.h"
 #include "streams/memory_stream.h"
+#include "streams/page_memory.h"
 #include "streams/stream_test_support.h"
 
 namespace tracemill {
@@ -178,6 +179,55 @@ TEST(StreamContents, ReadWindowsLendOnlyAWholeFile) {
     ASSERT_EQ(stream_read(part.get(), &first, 1), 1);
     EXPECT_TRUE(lends_nothing(part.get()));
     EXPECT_TRUE(lends_nothing(nullptr));
+}
+
+TEST(StreamContents, LendersHandTheirMemoryOverAndKeepNothing) {
+    const std::vector<uint8_t> content = testing_support::pattern_bytes(5000);
+    testing_support::TempFile file(content);
+    auto filled = [](StreamPtr stream) {
+        uint8_t first = 0;
+        return stream && stream_read(stream.get(), &first, 1) == 1 ? std::move(stream) : nullptr;
+    };
+    struct Case {
+        const char* name;
+        StreamPtr stream;
+        bool releases;
+    };
+    Case cases[] = {
+        {"memory stream", stream_over(content), true},
+        {"whole-file window", filled(open_buffered_stream(open_file_stream(file.path(), kFileRead), 5000)), true},
+        {"smaller window", filled(open_buffered_stream(open_file_stream(file.path(), kFileRead), 1000)), false},
+        {"file", open_file_stream(file.path(), kFileRead), false},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(c.stream, nullptr);
+        PageMemory area;
+        uint64_t size = 0;
+        ASSERT_EQ(stream_release_contents(c.stream.get(), area, size), c.releases);
+        if (!c.releases) {
+            EXPECT_EQ(area.data(), nullptr);
+            continue;
+        }
+        ASSERT_EQ(size, content.size());
+        ASSERT_GE(area.size(), size);
+        EXPECT_TRUE(std::equal(content.begin(), content.end(), area.data()));
+        EXPECT_TRUE(std::all_of(area.data() + size, area.data() + area.size(), [](uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(lends_nothing(c.stream.get()));
+        uint8_t byte = 0;
+        EXPECT_LE(stream_read(c.stream.get(), &byte, 1), 0);
+        EXPECT_EQ(stream_close(std::move(c.stream)), 0);
+
+        // A memory stream takes the area over with the same content.
+        const uint8_t* where = area.data();
+        std::unique_ptr<MemoryStream> adopted = memory_stream_adopt(std::move(area), size);
+        ASSERT_NE(adopted, nullptr);
+        EXPECT_EQ(adopted->data(), where);
+        EXPECT_TRUE(lends(adopted.get(), content));
+    }
+    PageMemory none;
+    uint64_t size = 0;
+    EXPECT_FALSE(stream_release_contents(nullptr, none, size));
 }
 
 }  // namespace

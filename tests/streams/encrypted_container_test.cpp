@@ -1,9 +1,12 @@
 // Encrypted containers: key derivation, a container made by an independent
-// implementation, round trips through the writer, and every way a container
-// must be refused without its plaintext being handed out.
+// implementation, round trips through the writer, decryption in the
+// container's own memory, and every way a container must be refused without
+// its plaintext being handed out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -11,6 +14,7 @@
 #include "streams/compressed_container.h"
 #include "streams/container_test_support.h"
 #include "streams/encrypted_container.h"
+#include "streams/memory_stream.h"
 #include "streams/stream_test_support.h"
 
 namespace tracemill {
@@ -22,6 +26,7 @@ using testing_support::read_all;
 using testing_support::ScriptedStream;
 using testing_support::stderr_of;
 using testing_support::stream_over;
+using testing_support::TempFile;
 
 std::vector<uint8_t> from_hex(std::string_view hex) {
     std::vector<uint8_t> out;
@@ -68,6 +73,15 @@ TEST(DecryptKey, MatchesThePublishedPbkdf2Sha256Vector) {
     ASSERT_TRUE(derive_container_key("passwd", salt, sizeof salt, 1, key));
     EXPECT_EQ(std::vector<uint8_t>(key, key + sizeof key),
               from_hex("55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc"));
+}
+
+TEST(DecryptKey, ZeroRoundsDeriveTheKeyOfOne) {
+    const uint8_t salt[16] = {1, 2, 3};
+    uint8_t zero[kContainerKeySize];
+    uint8_t one[kContainerKeySize];
+    ASSERT_TRUE(derive_container_key("pw", salt, sizeof salt, 0, zero));
+    ASSERT_TRUE(derive_container_key("pw", salt, sizeof salt, 1, one));
+    EXPECT_EQ(std::vector<uint8_t>(zero, zero + sizeof zero), std::vector<uint8_t>(one, one + sizeof one));
 }
 
 TEST(EncryptedContainer, OpensAContainerMadeElsewhere) {
@@ -197,6 +211,66 @@ TEST(EncryptedContainer, ReadErrorInTheCiphertextFails) {
     ASSERT_TRUE(read_container_header(&source, header));
     source.fail_read_at_call = source.reads + 6;
     EXPECT_EQ(open_decrypted_stream(&source, header, "pw"), nullptr);
+}
+
+// The driver's way: a container that can hand its memory over is decrypted
+// there and left empty, with the same result as a copy; others are only read.
+TEST(EncryptedContainer, DecryptsInTheContainersMemoryWhereItCan) {
+    const std::vector<uint8_t> content = mixed_content(300000, 9);
+    const std::vector<uint8_t> container =
+        tools::write_encrypted_container(content.data(), content.size(), options_with("pw"));
+    std::vector<uint8_t> tampered = container;
+    tampered[52 + 150000] ^= 0x20;
+    const std::vector<uint8_t> empty = tools::write_encrypted_container(nullptr, 0, options_with("pw"));
+    TempFile file(container);
+    auto window = [&](uint64_t capacity) -> StreamPtr {
+        StreamPtr stream = open_buffered_stream(open_file_stream(file.path(), kFileRead), capacity);
+        uint8_t first = 0;
+        return stream && stream_read(stream.get(), &first, 1) == 1 ? std::move(stream) : nullptr;
+    };
+    struct Case {
+        const char* name;
+        std::function<StreamPtr()> source;
+        const char* password;
+        std::optional<std::vector<uint8_t>> expected;
+        bool in_place;
+    };
+    const Case cases[] = {
+        {"memory", [&] { return stream_over(container); }, "pw", content, true},
+        {"memory, wrong password", [&] { return stream_over(container); }, "pW", std::nullopt, true},
+        {"memory, changed ciphertext", [&] { return stream_over(tampered); }, "pw", std::nullopt, true},
+        {"memory, empty content", [&] { return stream_over(empty); }, "pw", std::vector<uint8_t>{}, true},
+        {"whole-file window", [&] { return window(container.size()); }, "pw", content, true},
+        {"smaller window", [&] { return window(4096); }, "pw", content, false},
+        {"stream", [&] { return std::make_unique<ScriptedStream>(container); }, "pw", content, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StreamPtr source = c.source();
+        ASSERT_NE(source, nullptr);
+        const int64_t source_size = stream_size(source.get());
+        ContainerHeader header;
+        ASSERT_TRUE(read_container_header(source.get(), header));
+        StreamPtr opened = open_decrypted_in_place(source.get(), header, c.password);
+        ASSERT_EQ(opened != nullptr, c.expected.has_value());
+        if (opened) {
+            EXPECT_EQ(stream_tell(opened.get()), static_cast<int64_t>(c.expected->size()));
+            EXPECT_EQ(read_all(opened.get()), *c.expected);
+            const auto& plaintext = dynamic_cast<MemoryStream&>(*opened);
+            EXPECT_TRUE(plaintext.holds_secrets());
+            // Nothing of the container is left behind the plaintext.
+            EXPECT_TRUE(std::all_of(plaintext.data() + plaintext.size(), plaintext.data() + plaintext.capacity(),
+                                    [](uint8_t b) { return b == 0; }));
+        }
+        uint64_t left = 0;
+        if (c.in_place) {
+            EXPECT_EQ(stream_contents(source.get(), left), nullptr);
+            EXPECT_EQ(left, 0u);
+        } else {
+            EXPECT_EQ(stream_size(source.get()), source_size);
+            EXPECT_EQ(read_all(source.get()), container);
+        }
+    }
 }
 
 TEST(EncryptedContainer, EncryptedContainerCanHoldACompressedOne) {
