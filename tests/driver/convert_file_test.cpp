@@ -318,11 +318,10 @@ TEST_F(ConvertFileTest, ConvertedFileGoesThroughTheSinkInTimeOrder) {
     }
 }
 
-// A run over splits of one logger: continuations, a copy, a gap, another logger; with -d.
 // Decrypted in the whole-file window, or copied out of a file read without
 // one or through a smaller one: the same records.
 TEST_F(ConvertFileTest, EncryptedFilesConvertWithEveryBuffer) {
-    options.passwords.insert("default", "pw");
+    options.passwords.insert("default", SecretText("pw"));
     const std::vector<uint8_t> bytes = log_bytes(logger("0000ABCD", 1, 1));
     write_file(dir / "e.mfe", encrypted(bytes, "pw", 0xABCD));
     write_file(dir / "ec.mfm", encrypted(compressed(bytes), "pw", 0xABCD));
@@ -338,6 +337,7 @@ TEST_F(ConvertFileTest, EncryptedFilesConvertWithEveryBuffer) {
     }
 }
 
+// A run over splits of one logger: continuations, a copy, a gap, another logger; with -d.
 TEST_F(ConvertFileTest, RepeatsAreSkippedAndKeptContinuationsFlagged) {
     options.delete_converted = true;
     struct Step {
