@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -95,15 +96,40 @@ private:
     }
 
     int file(std::string_view in, std::string_view out) {
-        if (!is_log_file(in)) return 0;
+        FileResult result;
+        result.input_path = in;
+        if (!is_log_file(in)) {
+            result.status = FileStatus::PassedOver;
+            result.reason = "not a log file";
+            if (context_.observer != nullptr) context_.observer->file_done(result);
+            return 0;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const int code = convert_with_context(in, out, result);
+        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        result.result_code = code;
+        if (code != 0) {
+            result.status = FileStatus::Failed;
+            if (result.reason.empty()) result.reason = "conversion failed";
+        }
+        if (context_.observer != nullptr) context_.observer->file_done(result);
+        return code;
+    }
+
+    // The file's lines reach the log together, after a line naming the file,
+    // and only when there are any.
+    int convert_with_context(std::string_view in, std::string_view out, FileResult& result) {
+        LogCapture capture(kInfo, "Converting " + escape_file_name(in));
         const size_t cut = std::min(out.size(), file_extension(out).size() + 1);
         const std::string_view stem = out.substr(0, out.size() - cut);
         if (context_.create_directories && context_.output_root != nullptr)
             make_dirs(*context_.output_root, parent_folder(stem));
-        const int result = convert_(context_, in, stem);
-        if (result != 0)
+        context_.result = &result;
+        const int code = convert_(context_, in, stem);
+        context_.result = nullptr;
+        if (code != 0)
             TM_LOG(kError, "Error during conversion of %s", escape_file_name(in).c_str());
-        return result;
+        return code;
     }
 
     ConversionContext& context_;

@@ -82,7 +82,8 @@ protected:
 
 const char kUsageOptions[] =
     "Usage: tracemill [--help] [-v|--version] [--verbosity=<n>] [--non-interactive] [-d|--delete-converted] "
-    "[-X|--no-append-root] [-b|--buffer=<n>] [-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
+    "[-X|--no-append-root] [-b|--buffer=<n>] [-p|--password-file=<file>] [--report=<file>] "
+    "[-f|--trace-format={version1,version2}] "
     "[-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>]";
 
 const char kGlossary[] =
@@ -96,6 +97,8 @@ const char kGlossary[] =
     "  -b, --buffer=<n>                         buffer size in bytes. 0 disables and -1 takes entire file\n"
     "  -p, --password-file=<file>               where to find device passwords for encrypted files, defaults to "
     "\"passwords.json\"\n"
+    "  --report=<file>                          write a JSON Lines report of every file and of the run to <file>, - "
+    "for standard output\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
     "  -O, --output-directory=<file>            where to place the converted files\n"
     "  -i, --input-files=<file(s)/folder(s)>    list of input files/folders, must have common root\n";
