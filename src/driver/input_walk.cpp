@@ -33,7 +33,7 @@ public:
         if (!info) {
             // Unlike a missing path this is not the user's doing; the path fails and the walk goes on.
             TM_LOG(kFatal, "Error during stat of %s, exiting", escape_file_name(in).c_str());
-            return kUnusablePath;
+            return unusable(in, kUnusablePath, "could not be queried");
         }
         switch (info->kind) {
             case PathKind::Directory: return folder(in, out, *info);
@@ -46,10 +46,10 @@ public:
                     return 0;
                 }
                 TM_LOG(kWarn, "Could not find input file/folder %s", escape_file_name(in).c_str());
-                return 1;
+                return unusable(in, 1, "not found");
             case PathKind::Other: break;
         }
-        return kUnusablePath;
+        return unusable(in, kUnusablePath, "neither file nor folder");
     }
 
 private:
@@ -58,6 +58,19 @@ private:
         for (const FolderId& id : open_folders_)
             if (id.device == info.device && id.inode == info.inode) return true;
         return false;
+    }
+
+    // A path the walk could not use fails like a file that could not be converted.
+    int unusable(std::string_view in, int code, const char* reason) {
+        if (context_.observer != nullptr) {
+            FileResult result;
+            result.input_path = in;
+            result.status = FileStatus::Failed;
+            result.result_code = code;
+            result.reason = reason;
+            context_.observer->file_done(result);
+        }
+        return code;
     }
 
     static std::string child(std::string_view parent, const std::string& name) {

@@ -269,12 +269,17 @@ TEST_F(RunReportTest, VerbosityAndQuietRuns) {
 }
 
 TEST_F(RunReportTest, ReportOnStandardOutputAndNeverThroughALink) {
-    const ConverterRun to_stdout = run_converter(folder, "--report=- run/b.mf4");
-    EXPECT_EQ(to_stdout.status, 0);
+    const ConverterRun to_stdout = run_converter(folder, "--report=- run/b.mf4 run/gone.mf4");
+    EXPECT_EQ(to_stdout.status, 1);
     const std::vector<Json> report = parse_report(to_stdout.out);
-    ASSERT_EQ(report.size(), 2u);
+    ASSERT_EQ(report.size(), 3u);
     EXPECT_EQ(report[0]["status"], "converted");
-    EXPECT_EQ(report[1]["exit_status"], 0);
+    EXPECT_EQ(report[1]["input"], folder / "run/gone.mf4");
+    EXPECT_EQ(report[1]["status"], "failed");
+    EXPECT_EQ(report[1]["result"], 1);
+    EXPECT_EQ(report[1]["reason"], "not found");
+    EXPECT_EQ(report[2]["exit_status"], 1);
+    EXPECT_EQ(report[2]["failed"], 1);
 
     store(folder / "target.txt", Bytes{'k', 'e', 'e', 'p'});
     ASSERT_EQ(::symlink("target.txt", (folder / "link.jsonl").c_str()), 0);
