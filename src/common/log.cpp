@@ -28,6 +28,12 @@ constexpr size_t kCaptureLimit = 1 << 20;
 
 thread_local LogCapture* active_capture = nullptr;
 
+// Goes to the start of the terminal line and clears it.
+constexpr char kClearLine[] = "\r\x1b[K";
+
+// The status line below the log; empty when none is shown.
+std::string status_line;
+
 void write_all(const char* bytes, size_t size) {
     while (size > 0) {
         const ssize_t n = write(STDERR_FILENO, bytes, size);
@@ -36,6 +42,18 @@ void write_all(const char* bytes, size_t size) {
         bytes += n;
         size -= static_cast<size_t>(n);
     }
+}
+
+// Log lines go above the status line, in one write with it.
+void write_log_lines(const char* lines, size_t size) {
+    if (status_line.empty()) {
+        write_all(lines, size);
+        return;
+    }
+    std::string out = kClearLine;
+    out.append(lines, size);
+    out += status_line;
+    write_all(out.data(), out.size());
 }
 
 char level_letter(int32_t level) {
@@ -86,8 +104,19 @@ void log_message(int32_t level, const char* format, ...) {
         active_capture->add(line, length);
         return;
     }
+    if (!status_line.empty()) {
+        write_log_lines(line, static_cast<size_t>(length));
+        return;
+    }
     ssize_t ignored = write(STDERR_FILENO, line, static_cast<size_t>(length));
     (void)ignored;
+}
+
+void set_log_status_line(const std::string& text) {
+    if (text.empty() && status_line.empty()) return;
+    status_line = text;
+    const std::string out = kClearLine + text;
+    write_all(out.data(), out.size());
 }
 
 LogCapture::LogCapture(int32_t heading_level, std::string heading)
@@ -112,7 +141,7 @@ void LogCapture::add(const char* line, int length) {
 }
 
 void LogCapture::write_out() {
-    write_all(lines_.data(), lines_.size());
+    if (!lines_.empty()) write_log_lines(lines_.data(), lines_.size());
     lines_.clear();
 }
 

@@ -27,6 +27,11 @@ inline bool log_enabled(int32_t level) { return log_threshold <= level; }
 // Composes and writes one line; does not filter (use TM_LOG).
 void log_message(int32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// A status line kept below the log on a terminal: each log line first clears
+// it and draws it again after itself. Empty text clears it for good. Only
+// for a standard error that is a terminal; the caller decides.
+void set_log_status_line(const std::string& text);
+
 // Collects the lines its thread logs while it lives, so that the lines about
 // one piece of work (one input file) reach standard error together, headed
 // by a line that names the work, and nothing at all when none was logged.

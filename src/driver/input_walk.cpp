@@ -158,7 +158,37 @@ std::string with_out_suffix(std::string_view folder) {
     return out;
 }
 
+// The counting walk: the same order and the same loop guard, no messages.
+void count_path(FileSystemRoot& root, const std::string& in, std::vector<FolderId>& open_folders,
+                InputCount& count) {
+    const std::optional<PathInfo> info = root.stat(in);
+    if (!info) return;
+    if (info->kind == PathKind::File) {
+        if (is_log_file(in)) {
+            ++count.files;
+            count.bytes += info->size;
+        }
+        return;
+    }
+    if (info->kind != PathKind::Directory) return;
+    for (const FolderId& id : open_folders)
+        if ((id.device != 0 || id.inode != 0) && id.device == info->device && id.inode == info->inode) return;
+    open_folders.push_back({info->device, info->inode});
+    std::string prefix = in;
+    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+    for (const FolderEntry& entry : root.list(in).entries)
+        if (entry.error == 0) count_path(root, prefix + entry.name, open_folders, count);
+    open_folders.pop_back();
+}
+
 }  // namespace
+
+InputCount count_inputs(FileSystemRoot& root, const std::vector<std::string>& inputs) {
+    InputCount count;
+    std::vector<FolderId> open_folders;
+    for (const std::string& input : inputs) count_path(root, input, open_folders, count);
+    return count;
+}
 
 int walk_path(ConversionContext& context, std::string_view in, std::string_view out, const FileConverter& convert) {
     if (context.input_root == nullptr) return kUnusablePath;

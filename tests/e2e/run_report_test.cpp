@@ -2,10 +2,12 @@
 // of each file that logged any, the summary at its end, and the JSON Lines
 // report, checked against the run and the trace files on disk.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,6 +59,37 @@ ConverterRun run_converter(const TempDir& folder, const std::string& args) {
                                 (folder / "out.txt") + "' 2>'" + (folder / "err.txt") + "'";
     const int raw = std::system(command.c_str());
     return ConverterRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, file_text(folder / "out.txt"), file_text(folder / "err.txt")};
+}
+
+// Runs the converter in `folder` with standard error (and output) on a pseudo-terminal; what the terminal got.
+std::string run_on_terminal(const TempDir& folder, std::vector<std::string> args) {
+    args.insert(args.begin(), TRACEMILL_BINARY);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    struct winsize size {};
+    size.ws_col = 200;
+    size.ws_row = 24;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
+    if (pid == 0) {
+        if (::chdir(folder.path().c_str()) != 0) ::_exit(121);
+        ::execv(argv[0], argv.data());
+        ::_exit(124);
+    }
+    if (pid < 0) return "forkpty failed";
+    std::string got;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // EIO once the converter has ended
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(terminal);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    return got;
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -287,6 +320,27 @@ TEST_F(RunReportTest, ReportOnStandardOutputAndNeverThroughALink) {
     EXPECT_EQ(through_link.status, 129);
     EXPECT_NE(through_link.err.find("Could not create report file link.jsonl"), std::string::npos) << through_link.err;
     EXPECT_EQ(file_text(folder / "target.txt"), "keep");
+}
+
+// On a terminal one status line stays below the log; --non-interactive and pipes never get it.
+TEST_F(RunReportTest, ProgressLineOnATerminalOnly) {
+    const std::string live = run_on_terminal(folder, {"run"});
+    EXPECT_NE(live.find("\r\x1b[K0/6 files, 0.0/0.1 MB, 0 frames"), std::string::npos) << live;
+    EXPECT_NE(live.find("\r\x1b[K6/6 files, 0.1/0.1 MB, 1170 frames, "), std::string::npos) << live;
+    EXPECT_NE(live.find(", 2 failed\r\x1b[K"), std::string::npos) << live;
+    // Log lines come after a cleared line, whole, and the summary after the status line is gone.
+    EXPECT_NE(live.find("\r\x1b[K"), std::string::npos);
+    const size_t done = live.find(" I Done: ");
+    ASSERT_NE(done, std::string::npos) << live;
+    EXPECT_EQ(live.find(" files, ", done), std::string::npos) << live;
+    EXPECT_NE(live.find(" E No password found for device 0000ABCD\r\n"), std::string::npos) << live;
+
+    fs::remove_all(folder / "run_out");
+    const std::string quiet = run_on_terminal(folder, {"--non-interactive", "run"});
+    EXPECT_EQ(quiet.find("\x1b"), std::string::npos) << quiet;
+    EXPECT_EQ(quiet.find(" files, "), std::string::npos) << quiet;
+    EXPECT_NE(quiet.find(" I Done: "), std::string::npos) << quiet;
+    EXPECT_EQ(run_converter(folder, "run").err.find("\x1b"), std::string::npos);
 }
 
 TEST_F(RunReportTest, InvalidUtf8InPathsIsEscapedInTheReport) {
