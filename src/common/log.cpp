@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -33,6 +34,9 @@ constexpr char kClearLine[] = "\r\x1b[K";
 
 // The status line below the log; empty when none is shown.
 std::string status_line;
+// Whether one is shown, for a signal handler that may not touch the string.
+std::atomic<bool> status_line_shown{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void write_all(const char* bytes, size_t size) {
     while (size > 0) {
@@ -115,8 +119,15 @@ void log_message(int32_t level, const char* format, ...) {
 void set_log_status_line(const std::string& text) {
     if (text.empty() && status_line.empty()) return;
     status_line = text;
+    status_line_shown.store(!text.empty(), std::memory_order_release);
     const std::string out = kClearLine + text;
     write_all(out.data(), out.size());
+}
+
+void clear_log_status_line_in_signal_handler() {
+    if (!status_line_shown.load(std::memory_order_acquire)) return;
+    ssize_t ignored = write(STDERR_FILENO, kClearLine, sizeof kClearLine - 1);
+    (void)ignored;
 }
 
 LogCapture::LogCapture(int32_t heading_level, std::string heading)

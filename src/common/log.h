@@ -31,6 +31,8 @@ void log_message(int32_t level, const char* format, ...) __attribute__((format(p
 // it and draws it again after itself. Empty text clears it for good. Only
 // for a standard error that is a terminal; the caller decides.
 void set_log_status_line(const std::string& text);
+// Clears a status line on the way out of a signal handler (async-signal-safe).
+void clear_log_status_line_in_signal_handler();
 
 // Collects the lines its thread logs while it lives, so that the lines about
 // one piece of work (one input file) reach standard error together, headed
