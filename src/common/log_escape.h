@@ -15,4 +15,8 @@ std::string escape_file_text(std::string_view text);
 // up stay, so UTF-8 names read as the user typed them.
 std::string escape_file_name(std::string_view name);
 
+// Text that must be valid UTF-8 (JSON strings): every byte that is not part
+// of a well-formed UTF-8 sequence is shown as "\xNN"; everything else stays.
+std::string escape_invalid_utf8(std::string_view text);
+
 }  // namespace tracemill

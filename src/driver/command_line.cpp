@@ -23,6 +23,7 @@
 #include "driver/password_store.h"
 #include "driver/paths.h"
 #include "driver/run_context.h"
+#include "driver/run_record.h"
 #include "driver/version.h"
 
 namespace tracemill {
@@ -145,6 +146,10 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     table.add(path_list_option("p", "password-file", nullptr, 0, 1,
                                "where to find device passwords for encrypted files, defaults to \"passwords.json\"",
                                &context.password_files));
+    // --report: a machine-readable account of the run.
+    arg_str* report = arg_str0(nullptr, "report", "<file>",
+                               "write a JSON Lines report of every file and of the run to <file>, - for standard output");
+    table.add(report);
     if (!format.add_options(table.entries)) {
         exit_status = kSetupFailed;
         return false;
@@ -198,6 +203,7 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     options.no_append_root = rows.no_append_root->count == 1;
     options.non_interactive = rows.non_interactive->count == 1;
     options.buffer_size = rows.buffer->count == 1 ? int64_t{rows.buffer->ival[0]} : -1;
+    if (report != nullptr && report->count == 1) options.report_path = report->sval[0];
 
     drop_repeated_inputs(context.inputs);
     if (!load_password_store(context, exit_status)) return false;
@@ -220,9 +226,13 @@ int run(int argc, char** argv, OutputFormat& format) {
         TM_LOG(kFatal, "Could not create the trace writer");
         return kSetupFailed;
     }
+    RunRecord record;
+    if (!record.start(*context)) return kSetupFailed;
     ConversionContext conversion{context->input_fs.get(), context->output_fs(), true, &context->options,
                                  sink.get(), FileInfo{}};
+    conversion.observer = &record;
     exit_status = convert_inputs(conversion, context->inputs);
+    record.finish(exit_status);
     // The writer borrows the output root, so it goes before the context that owns it.
     sink.reset();
     context.reset();

@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "driver/file_result.h"
 #include "driver/file_system_root.h"
 #include "driver/output_sink.h"
 #include "driver/run_options.h"
@@ -18,9 +19,12 @@ struct ConversionContext {
     const RunOptions* options = nullptr;    // not owned
     OutputSink* sink = nullptr;             // not owned
     FileInfo previous;                      // last file whose header was read
+    FileResult* result = nullptr;           // the current file's, filled in when set; not owned
+    FileObserver* observer = nullptr;       // told about every file the walk reaches; not owned
 };
 
-// Converts one log file; returns 0, 2, 4 or 8.
+// Converts one log file; returns 0, 2, 4 or 8. Fills context.result, when
+// set, with what it found and did (all but input path and time).
 int convert_file(ConversionContext& context, std::string_view input_path, std::string_view output_stem);
 
 }  // namespace tracemill

@@ -6,13 +6,14 @@
 
 namespace tracemill {
 
-void DeletionGate::remove_input(FileSystemRoot& root, std::string_view input_path, const InputIdentity& identity) {
+bool DeletionGate::remove_input(FileSystemRoot& root, std::string_view input_path, const InputIdentity& identity) {
     if (reasons_.empty()) {
         const InputRemoval removal = root.remove_input(input_path, identity);
-        if (removal.outcome == RemovalOutcome::Removed) return;
+        if (removal.outcome == RemovalOutcome::Removed) return true;
         if (removal.outcome == RemovalOutcome::Failed) {
             TM_LOG(kError, "Could not remove input file after conversion: %s", escape_file_name(input_path).c_str());
-            return;
+            keep("it could not be removed");
+            return false;
         }
         keep(removal.kept_because != nullptr ? removal.kept_because : "it could not be checked");
     }
@@ -22,6 +23,7 @@ void DeletionGate::remove_input(FileSystemRoot& root, std::string_view input_pat
         all += reason;
     }
     TM_LOG(kWarn, "Keeping input file %s: %s", escape_file_name(input_path).c_str(), all.c_str());
+    return false;
 }
 
 }  // namespace tracemill

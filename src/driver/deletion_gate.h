@@ -21,7 +21,8 @@ public:
 
     // Removes the input through `root` when no reason was added and the root
     // finds none either (see FileSystemRoot::remove_input); logs what kept it.
-    void remove_input(FileSystemRoot& root, std::string_view input_path, const InputIdentity& identity);
+    // True when the input was removed; otherwise reasons() says why not.
+    bool remove_input(FileSystemRoot& root, std::string_view input_path, const InputIdentity& identity);
 
 private:
     std::vector<std::string> reasons_;

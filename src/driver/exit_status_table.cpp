@@ -24,7 +24,7 @@ constexpr ExitStatusRow kExitStatusRows[] = {
      "the next path and 129 is ORed in; at the top level the run stops); a folder inside the walk cannot be listed "
      "(named with the reason; the walk goes on); the folder holding the inputs cannot be opened (for example, it "
      "does not exist); the -O folder is not an existing folder (\"Invalid output path\"); the option table, run "
-     "context or trace writer cannot be created"},
+     "context or trace writer cannot be created; the --report file cannot be created"},
     {130, "command-line error: an option lacks its value (nothing printed)"},
     {131, "command-line error: an argument that is not an integer where one is needed, an argument that "
                 "matches nothing, or a verbosity outside 0..5 (nothing printed)"},

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -32,7 +33,7 @@ public:
         if (!info) {
             // Unlike a missing path this is not the user's doing; the path fails and the walk goes on.
             TM_LOG(kFatal, "Error during stat of %s, exiting", escape_file_name(in).c_str());
-            return kUnusablePath;
+            return unusable(in, kUnusablePath, "could not be queried");
         }
         switch (info->kind) {
             case PathKind::Directory: return folder(in, out, *info);
@@ -45,10 +46,10 @@ public:
                     return 0;
                 }
                 TM_LOG(kWarn, "Could not find input file/folder %s", escape_file_name(in).c_str());
-                return 1;
+                return unusable(in, 1, "not found");
             case PathKind::Other: break;
         }
-        return kUnusablePath;
+        return unusable(in, kUnusablePath, "neither file nor folder");
     }
 
 private:
@@ -57,6 +58,19 @@ private:
         for (const FolderId& id : open_folders_)
             if (id.device == info.device && id.inode == info.inode) return true;
         return false;
+    }
+
+    // A path the walk could not use fails like a file that could not be converted.
+    int unusable(std::string_view in, int code, const char* reason) {
+        if (context_.observer != nullptr) {
+            FileResult result;
+            result.input_path = in;
+            result.status = FileStatus::Failed;
+            result.result_code = code;
+            result.reason = reason;
+            context_.observer->file_done(result);
+        }
+        return code;
     }
 
     static std::string child(std::string_view parent, const std::string& name) {
@@ -95,15 +109,40 @@ private:
     }
 
     int file(std::string_view in, std::string_view out) {
-        if (!is_log_file(in)) return 0;
+        FileResult result;
+        result.input_path = in;
+        if (!is_log_file(in)) {
+            result.status = FileStatus::PassedOver;
+            result.reason = "not a log file";
+            if (context_.observer != nullptr) context_.observer->file_done(result);
+            return 0;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        const int code = convert_with_context(in, out, result);
+        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        result.result_code = code;
+        if (code != 0) {
+            result.status = FileStatus::Failed;
+            if (result.reason.empty()) result.reason = "conversion failed";
+        }
+        if (context_.observer != nullptr) context_.observer->file_done(result);
+        return code;
+    }
+
+    // The file's lines reach the log together, after a line naming the file,
+    // and only when there are any.
+    int convert_with_context(std::string_view in, std::string_view out, FileResult& result) {
+        LogCapture capture(kInfo, "Converting " + escape_file_name(in));
         const size_t cut = std::min(out.size(), file_extension(out).size() + 1);
         const std::string_view stem = out.substr(0, out.size() - cut);
         if (context_.create_directories && context_.output_root != nullptr)
             make_dirs(*context_.output_root, parent_folder(stem));
-        const int result = convert_(context_, in, stem);
-        if (result != 0)
+        context_.result = &result;
+        const int code = convert_(context_, in, stem);
+        context_.result = nullptr;
+        if (code != 0)
             TM_LOG(kError, "Error during conversion of %s", escape_file_name(in).c_str());
-        return result;
+        return code;
     }
 
     ConversionContext& context_;
@@ -119,7 +158,37 @@ std::string with_out_suffix(std::string_view folder) {
     return out;
 }
 
+// The counting walk: the same order and the same loop guard, no messages.
+void count_path(FileSystemRoot& root, const std::string& in, std::vector<FolderId>& open_folders,
+                InputCount& count) {
+    const std::optional<PathInfo> info = root.stat(in);
+    if (!info) return;
+    if (info->kind == PathKind::File) {
+        if (is_log_file(in)) {
+            ++count.files;
+            count.bytes += info->size;
+        }
+        return;
+    }
+    if (info->kind != PathKind::Directory) return;
+    for (const FolderId& id : open_folders)
+        if ((id.device != 0 || id.inode != 0) && id.device == info->device && id.inode == info->inode) return;
+    open_folders.push_back({info->device, info->inode});
+    std::string prefix = in;
+    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+    for (const FolderEntry& entry : root.list(in).entries)
+        if (entry.error == 0) count_path(root, prefix + entry.name, open_folders, count);
+    open_folders.pop_back();
+}
+
 }  // namespace
+
+InputCount count_inputs(FileSystemRoot& root, const std::vector<std::string>& inputs) {
+    InputCount count;
+    std::vector<FolderId> open_folders;
+    for (const std::string& input : inputs) count_path(root, input, open_folders, count);
+    return count;
+}
 
 int walk_path(ConversionContext& context, std::string_view in, std::string_view out, const FileConverter& convert) {
     if (context.input_root == nullptr) return kUnusablePath;

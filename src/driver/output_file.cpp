@@ -19,6 +19,8 @@ bool OutputFile::begin(std::string path, uint32_t mode) {
     staged_.reset();
     pending_ = 0;
     durable_result_ = false;
+    published_ = false;
+    bytes_written_ = 0;
     path_ = std::move(path);
     mode_ = mode;
     failed_ = kept_paths_.contains(path_);
@@ -47,6 +49,7 @@ bool OutputFile::flush() {
         failed_ = true;
         return false;
     }
+    bytes_written_ += pending_;
     pending_ = 0;
     return true;
 }
@@ -74,6 +77,7 @@ bool OutputFile::finish(bool keep) {
     }
     // Durable: published and synced, or nothing was there to publish.
     durable_result_ = ok && (published ? durable_ : !keep && !failed_);
+    published_ = published;
     staged_.reset();
     pending_ = 0;
     failed_ = true;

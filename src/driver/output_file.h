@@ -64,6 +64,9 @@ public:
     // The last finished output is durable, or there was nothing to publish.
     bool durable() const { return durable_result_; }
     const std::string& path() const { return path_; }
+    // The last finished output was published, and how many bytes it holds.
+    bool published() const { return published_; }
+    uint64_t bytes_written() const { return bytes_written_; }
 
 private:
     char* make_room(size_t size);
@@ -80,6 +83,8 @@ private:
     size_t pending_ = 0;
     bool failed_ = false;        // the output of this input is lost
     bool durable_result_ = false;
+    bool published_ = false;
+    uint64_t bytes_written_ = 0;  // into the staged file
     HashMap<std::string, bool> kept_paths_;  // published in this run
 };
 

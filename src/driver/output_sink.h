@@ -35,9 +35,20 @@ struct PassedOverRecords {
 // The counts that are not 0, as in "15 LIN frame(s), 5 CAN error frame(s)".
 std::string passed_over_text(const PassedOverRecords& records);
 
+// Frame lines in a published output, by kind.
+struct WrittenFrames {
+    uint64_t can_frames = 0;     // classic CAN data frames
+    uint64_t can_fd_frames = 0;
+    uint64_t can_remote_frames = 0;
+    uint64_t total() const { return can_frames + can_fd_frames + can_remote_frames; }
+};
+
 // What the last end_file left behind.
 struct FileOutcome {
     PassedOverRecords passed_over;
+    WrittenFrames written;       // 0 when nothing was published
+    std::string output_path;     // the published file, relative to the output root; empty when none
+    uint64_t bytes_written = 0;  // its size
     // The output is on disk to stay (file and folder synced after the rename),
     // or there was nothing to write. False after any failure.
     bool durable = false;

@@ -1,6 +1,6 @@
 // The registry of temporary files and the interrupt handler that removes
-// them. The handler only reads lock-free atomics and calls unlinkat and raise,
-// which are async-signal-safe.
+// them. The handler only reads lock-free atomics and calls unlinkat, write
+// (clearing a status line) and raise, which are async-signal-safe.
 #include "driver/temporary_files.h"
 
 #include <fcntl.h>
@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <cstring>
+
+#include "common/log.h"
 
 namespace tracemill {
 namespace {
@@ -31,6 +33,7 @@ void on_interrupt(int signal_number) {
     for (Slot& slot : slots) {
         if (slot.ready.load(std::memory_order_acquire)) unlinkat(slot.folder_fd, slot.name, 0);
     }
+    clear_log_status_line_in_signal_handler();
     // SA_RESETHAND restored the default action; it takes effect when this returns.
     raise(signal_number);
 }

@@ -40,7 +40,7 @@ public:
     bool record(const BusRecord& record) override;
     bool new_file(const FileInfo& info, bool continuation) override;
     bool end_file(const FileInfo& info) override;
-    FileOutcome outcome() const override { return {passed_over_, file_.durable()}; }
+    FileOutcome outcome() const override;
 
 private:
     bool write_header();
@@ -59,6 +59,9 @@ private:
     double base_time_ = std::numeric_limits<double>::quiet_NaN();  // first CAN frame's timestamp
     uint64_t message_number_ = 1;  // number of the next frame line
     PassedOverRecords passed_over_;
+    // Frame lines by kind; classic data frames are the rest of the numbered lines.
+    uint64_t fd_lines_ = 0;
+    uint64_t remote_lines_ = 0;
 };
 
 bool TrcWriter::new_file(const FileInfo& info, bool /*continuation*/) {
@@ -67,6 +70,8 @@ bool TrcWriter::new_file(const FileInfo& info, bool /*continuation*/) {
     message_number_ = 1;
     base_time_ = std::numeric_limits<double>::quiet_NaN();
     passed_over_ = {};
+    fd_lines_ = 0;
+    remote_lines_ = 0;
     return file_.begin(info.output_stem + "_CAN.trc", info.encrypted ? kPrivateFileMode : kSharedFileMode);
 }
 
@@ -118,6 +123,8 @@ bool TrcWriter::write_line(const BusRecord& record) {
     }
     double offset_ms = (record.timestamp - base_time_) * 1000;
     int32_t number = take_message_number();
+    fd_lines_ += record.details.can.edl == 1;
+    remote_lines_ += record.kind == BusRecordKind::CanRemoteFrame;
     file_.added(format_line_(line, number, offset_ms, record));
     return true;
 }
@@ -126,6 +133,16 @@ bool TrcWriter::end_file(const FileInfo& info) {
     const bool ok = file_.finish(message_number_ != 1);
     log_passed_over(info);
     return ok;
+}
+
+FileOutcome TrcWriter::outcome() const {
+    FileOutcome outcome{passed_over_, {}, {}, 0, file_.durable()};
+    if (!file_.published()) return outcome;
+    const uint64_t lines = message_number_ - 1;
+    outcome.written = {lines - fd_lines_ - remote_lines_, fd_lines_, remote_lines_};
+    outcome.output_path = file_.path();
+    outcome.bytes_written = file_.bytes_written();
+    return outcome;
 }
 
 // One line naming the input and what of it is not in its trace.

@@ -24,5 +24,22 @@ TEST(LogEscape, ControlAndHighBytes) {
     }
 }
 
+TEST(LogEscape, InvalidUtf8BytesOnly) {
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"tab\there", "tab\there"},                       // control characters are the JSON writer's
+        {"\xFF\x80" "a", "\\xFF\\x80a"},                 // no lead byte, stray continuation
+        {"\xC3(", "\\xC3("},                              // cut short
+        {"\xC0\xAF", "\\xC0\\xAF"},                      // overlong
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},              // surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},      // beyond U+10FFFF
+        {"\xE2\x82", "\\xE2\\x82"},                      // at the end
+    };
+    for (const Case& c : cases) EXPECT_EQ(escape_invalid_utf8(c.in), c.out) << c.out;
+}
+
 }  // namespace
 }  // namespace tracemill

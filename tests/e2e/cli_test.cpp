@@ -82,8 +82,9 @@ protected:
 
 const char kUsageOptions[] =
     "Usage: tracemill [-h|--help] [-v|--version] [--verbosity=<n>] [-q|--quiet] [--non-interactive] [-d|--delete-converted] "
-    "[-X|--no-append-root] [-b|--buffer=<n>] [-p|--password-file=<file>] [-f|--trace-format={version1,version2}] "
-    "[--reserved-column] [-O|--output-directory=<file>] [-i|--input-files=<file(s)/folder(s)>]";
+    "[-X|--no-append-root] [-b|--buffer=<n>] [-p|--password-file=<file>] [--report=<file>] "
+    "[-f|--trace-format={version1,version2}] [--reserved-column] [-O|--output-directory=<file>] "
+    "[-i|--input-files=<file(s)/folder(s)>]";
 
 const char kGlossary[] =
     "  -h, --help                               display this help and exit\n"
@@ -97,6 +98,8 @@ const char kGlossary[] =
     "  -b, --buffer=<n>                         buffer size in bytes. 0 disables and -1 takes entire file\n"
     "  -p, --password-file=<file>               where to find device passwords for encrypted files, defaults to "
     "\"passwords.json\"\n"
+    "  --report=<file>                          write a JSON Lines report of every file and of the run to <file>, - "
+    "for standard output\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
     "  --reserved-column                        add the reserved column \"R\" to TRC 2.1 lines, for readers that "
     "require it\n"
