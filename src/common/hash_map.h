@@ -72,6 +72,28 @@ struct HashKey<std::string> {
     static bool equal(const std::string& stored, std::string_view key) { return stored == key; }
 };
 
+// A 64-bit key taken from a file, such as a record id: whoever wrote the file
+// chose it. The home slot uses only the low half of a hash, so the high half
+// of the product is folded into it; otherwise ids that differ only above bit
+// 31 (k << 32) would all share one home slot and every lookup would probe
+// through all of them. Kept apart from plain integers, whose slots are pinned.
+struct FileKey {
+    uint64_t value = 0;
+    FileKey() = default;
+    FileKey(uint64_t key) : value(key) {}
+    operator uint64_t() const { return value; }
+};
+
+template <>
+struct HashKey<FileKey> {
+    using Lookup = uint64_t;
+    static uint64_t hash(uint64_t key) {
+        const uint64_t product = hash_integer(key);
+        return product ^ (product >> 32);
+    }
+    static bool equal(const FileKey& stored, uint64_t key) { return stored.value == key; }
+};
+
 template <class K, class V>
 class HashMap {
 public:
@@ -130,7 +152,7 @@ public:
 private:
     static Lookup key_lookup(const K& key) {
         if constexpr (std::is_same_v<K, std::string>) return std::string_view(key);
-        else return key;
+        else return static_cast<Lookup>(key);
     }
     static uint8_t tag_of(uint64_t hash) { return static_cast<uint8_t>(hash) | 0x80; }
     size_t home_slot(uint64_t hash) const {

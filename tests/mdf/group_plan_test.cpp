@@ -44,6 +44,7 @@ TEST(GroupPlans, OnePlanPerChannelGroup) {
     auto first = std::make_shared<CgBlock>();
     first->header.kind = BlockKind::CG;
     first->channels = {channel("CAN_DataFrame.ID")};
+    first->data_bytes = 1;
     auto second = std::make_shared<CgBlock>();
     second->header.kind = BlockKind::CG;
     GroupPlans plans;
