@@ -59,8 +59,8 @@ TEST(HostileGraphs, DeepLongKeysBeyondTheCommentsSizeAreRefused) {
     EXPECT_EQ(log, "");
 }
 
-TEST(HostileGraphs, CommentSharedByManySourcesIsReadOnce) {
-    // Read once per source, the keys would outgrow what the comments allow.
+TEST(HostileGraphs, CommentSharedByManySourcesGivesItsPropertiesOnce) {
+    // Parsed once for all sources: the entries are those of one parse.
     std::string log;
     const MetadataMap map = metadata_of(testing_support::shared_source_comment(2000, 50), log);
     EXPECT_EQ(map.size(), 3u + 50u);
