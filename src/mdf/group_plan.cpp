@@ -46,7 +46,8 @@ void build_group_plan(const CgBlock& group, GroupPlan& plan) {
     plan.decoders.clear();
     const uint64_t record_size = uint64_t{group.data_bytes} + group.inval_bytes;
     if (!expand_channels(group, 8 * record_size, plan.decoders)) {
-        TM_LOG(kWarn, "Channel group at offset %llu has more channels than its records have bits; its records are not read",
+        TM_LOG(kWarn,
+               "Channel group at offset %llu has more channels than its records have bits; its records are not read",
                static_cast<unsigned long long>(group.file_offset));
         plan.decoders.clear();
     }

@@ -17,7 +17,8 @@ namespace tracemill::testing_support {
 inline tools::FileSpec can_file(size_t frames, const tools::BusGroupOptions& options = {}) {
     tools::BusDataGroup group;
     const size_t g = group.add_group(tools::BusGroupKind::CanDataFrame, options);
-    for (size_t i = 0; i < frames; ++i) group.add(g, tools::can_frame(0.001 * double(i), 0x100 + uint32_t(i % 64), {1, 2}));
+    for (size_t i = 0; i < frames; ++i)
+        group.add(g, tools::can_frame(0.001 * double(i), 0x100 + uint32_t(i % 64), {1, 2}));
     tools::FileSpec file = tools::logger_file();
     file.data_groups.push_back(group.take());
     return file;

@@ -53,7 +53,8 @@ TEST(HostileGraphs, DeepLongKeysBeyondTheCommentsSizeAreRefused) {
     std::string log;
     // 300 keys of 50 000 bytes each from a comment of about 55 000 bytes.
     EXPECT_EQ(metadata_of(testing_support::deep_header_xml(50, 1000, 300), log).size(), 0u);
-    EXPECT_THAT(log, HasSubstr("Logger properties skipped: their keys take more room than the comments that hold them"));
+    EXPECT_THAT(log,
+                HasSubstr("Logger properties skipped: their keys take more room than the comments that hold them"));
     // Deep but short: read as before.
     EXPECT_EQ(metadata_of(testing_support::deep_header_xml(5, 8, 300), log).size(), 303u);
     EXPECT_EQ(log, "");
