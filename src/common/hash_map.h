@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -73,10 +74,12 @@ struct HashKey<std::string> {
 };
 
 // A 64-bit key taken from a file, such as a record id: whoever wrote the file
-// chose it. The home slot uses only the low half of a hash, so the high half
-// of the product is folded into it; otherwise ids that differ only above bit
-// 31 (k << 32) would all share one home slot and every lookup would probe
-// through all of them. Kept apart from plain integers, whose slots are pinned.
+// chose it. Any fixed hash lets a file be written whose keys all share one
+// home slot (the home slot uses only the low half of a hash: ids k << 32 do
+// so with the plain product), and every lookup then probes through all of
+// them. These keys are hashed with a seed drawn once per process instead; no
+// order of theirs is observable. Kept apart from plain integers, whose slots
+// are pinned.
 struct FileKey {
     uint64_t value = 0;
     FileKey() = default;
@@ -84,12 +87,29 @@ struct FileKey {
     operator uint64_t() const { return value; }
 };
 
+inline uint64_t file_key_seed() {
+    static const uint64_t seed = [] {
+        uint64_t drawn = 0;
+        drawn ^= reinterpret_cast<uintptr_t>(&drawn);  // differs per run, should no random device answer
+        try {
+            std::random_device device;
+            drawn ^= (uint64_t{device()} << 32) ^ device();
+        } catch (...) {
+        }
+        return drawn;
+    }();
+    return seed;
+}
+
 template <>
 struct HashKey<FileKey> {
     using Lookup = uint64_t;
+    // The seeded key through a full 64-bit mix, so every bit of it reaches the low half.
     static uint64_t hash(uint64_t key) {
-        const uint64_t product = hash_integer(key);
-        return product ^ (product >> 32);
+        uint64_t h = key ^ file_key_seed();
+        h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdULL;
+        h = (h ^ (h >> 33)) * 0xc4ceb9fe1a85ec53ULL;
+        return h ^ (h >> 33);
     }
     static bool equal(const FileKey& stored, uint64_t key) { return stored.value == key; }
 };

@@ -73,8 +73,8 @@ TEST(HashMap, ProbingWrapsAroundTheEnd) {
 }
 
 TEST(HashMap, FileKeysApartByMultiplesOf2To32SpreadOverTheTable) {
-    // Their products share the low 32 bits, so without the high half every
-    // one would have slot 0 as its home and probe past all the others.
+    // With the plain product their hashes share the low 32 bits: every one
+    // would have slot 0 as its home and probe past all the others.
     HashMap<FileKey, int> map;
     constexpr uint64_t kKeys = 2000;
     for (uint64_t k = 0; k < kKeys; ++k) ASSERT_TRUE(map.insert(k << 32, 0));
