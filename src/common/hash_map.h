@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -72,6 +73,47 @@ struct HashKey<std::string> {
     static bool equal(const std::string& stored, std::string_view key) { return stored == key; }
 };
 
+// A 64-bit key taken from a file, such as a record id: whoever wrote the file
+// chose it. Any fixed hash lets a file be written whose keys all share one
+// home slot (the home slot uses only the low half of a hash: ids k << 32 do
+// so with the plain product), and every lookup then probes through all of
+// them. These keys are hashed with a seed drawn once per process instead; no
+// order of theirs is observable. Kept apart from plain integers, whose slots
+// are pinned.
+struct FileKey {
+    uint64_t value = 0;
+    FileKey() = default;
+    FileKey(uint64_t key) : value(key) {}
+    operator uint64_t() const { return value; }
+};
+
+inline uint64_t file_key_seed() {
+    static const uint64_t seed = [] {
+        uint64_t drawn = 0;
+        drawn ^= reinterpret_cast<uintptr_t>(&drawn);  // differs per run, should no random device answer
+        try {
+            std::random_device device;
+            drawn ^= (uint64_t{device()} << 32) ^ device();
+        } catch (...) {
+        }
+        return drawn;
+    }();
+    return seed;
+}
+
+template <>
+struct HashKey<FileKey> {
+    using Lookup = uint64_t;
+    // The seeded key through a full 64-bit mix, so every bit of it reaches the low half.
+    static uint64_t hash(uint64_t key) {
+        uint64_t h = key ^ file_key_seed();
+        h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdULL;
+        h = (h ^ (h >> 33)) * 0xc4ceb9fe1a85ec53ULL;
+        return h ^ (h >> 33);
+    }
+    static bool equal(const FileKey& stored, uint64_t key) { return stored.value == key; }
+};
+
 template <class K, class V>
 class HashMap {
 public:
@@ -130,7 +172,7 @@ public:
 private:
     static Lookup key_lookup(const K& key) {
         if constexpr (std::is_same_v<K, std::string>) return std::string_view(key);
-        else return key;
+        else return static_cast<Lookup>(key);
     }
     static uint8_t tag_of(uint64_t hash) { return static_cast<uint8_t>(hash) | 0x80; }
     size_t home_slot(uint64_t hash) const {

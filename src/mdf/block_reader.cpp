@@ -27,6 +27,8 @@ constexpr KindId kKindIds[] = {
 };
 
 constexpr uint64_t kIdBlockLength = 64;
+// Text bytes a file may load, per byte of the file.
+constexpr uint64_t kTextBytesPerFileByte = 2;
 
 bool is_file_identifier(const uint8_t* bytes) {
     return std::memcmp(bytes, "MDF     ", 8) == 0 || std::memcmp(bytes, "UnFinMF ", 8) == 0;
@@ -100,6 +102,7 @@ BlockCache::BlockCache(ByteStream* stream) {
         memory_ = bytes;
         stream_size_ = held;
     }
+    text_budget = kTextBytesPerFileByte * stream_size_;
 }
 
 BlockCache::~BlockCache() {

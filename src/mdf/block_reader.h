@@ -32,6 +32,11 @@ public:
     // such an offset would loop.
     HashMap<uint64_t, bool> loading;
     uint32_t depth = 0;  // nested read_block calls
+    // Bytes of text (TX and MD blocks) the file may still load. Blocks of a
+    // real file do not overlap, so its texts together are smaller than the
+    // file; crafted blocks nested into one another could each run to the end
+    // of the file and load it over and over.
+    uint64_t text_budget = 0;
 
     // Size of the stream, for checking lengths before allocating by them.
     uint64_t stream_size() const { return stream_size_; }

@@ -43,12 +43,7 @@ Conversion make_conversion(const CcBlock* block) {
     return make_conversion(block->conversion_type, block->values.data(), block->values.size());
 }
 
-void add_channel_decoders(const CnBlock& channel, ChannelDecoderList& list) {
-    if (!channel.composition.empty()) {
-        for (const BlockRef& member : channel.composition)
-            if (const CnBlock* member_channel = block_as<CnBlock>(member)) add_channel_decoders(*member_channel, list);
-        return;
-    }
+void add_channel_decoder(const CnBlock& channel, ChannelDecoderList& list) {
     ChannelDecoder decoder;
     if (const TextBlock* name = block_as<TxBlock>(channel.name)) decoder.name = name->text;
     decoder.role = channel_role(decoder.name);

@@ -85,9 +85,9 @@ constexpr uint32_t role_bit(ChannelRole role) { return uint32_t{1} << role; }
 // (then `kind` is left as it was, except for the Unsupported decoder).
 using FrameDecoder = bool (*)(const RawRecord& raw, BusRecord& record);
 
-// Appends the decoders of one channel: its composition members (recursively)
-// when it has any, else one decoder for the channel itself.
-void add_channel_decoders(const CnBlock& channel, ChannelDecoderList& list);
+// Appends the decoder of one channel, composition left aside (the group's
+// plan expands composed channels into their members).
+void add_channel_decoder(const CnBlock& channel, ChannelDecoderList& list);
 
 // Works out `load` and `integer_value` of every decoder for records of
 // `record_size` bytes (record id excluded), and the group's read plan.

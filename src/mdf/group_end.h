@@ -25,6 +25,7 @@ enum class RecordEnd : uint8_t {
     OnlyVlsd,         // a group without record ids whose only group is VLSD
     NotDecoded,       // the frame decoder refused a record
     OutOfMemory,      // the group could not be set up for reading
+    DataAlreadyRead,  // an earlier data group read its data or signal data block
 };
 
 // The reason as the warning about the group states it ("" for None and

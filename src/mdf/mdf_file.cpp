@@ -27,6 +27,18 @@ bool written_by_logger(const HdBlock& header) {
     return false;
 }
 
+// The file history comments are read only to recognise the logger: their
+// texts go once they have been, unless another block shares them.
+void release_history_texts(const HdBlock& header) {
+    for (const BlockRef& entry : header.file_history) {
+        const FhBlock* history = block_as<FhBlock>(entry);
+        if (!history || history->comment.use_count() != 1) continue;
+        TextBlock* comment = block_as<MdBlock>(history->comment);
+        if (!comment) comment = block_as<TxBlock>(history->comment);
+        if (comment) std::string().swap(comment->text);
+    }
+}
+
 // The logger leaves the length of the last data block unset until it
 // finalises the file; that block then runs to the end of the file.
 void repair_unfinalized(IdBlock& id, const HdBlock& header, ByteStream* stream) {
@@ -72,6 +84,7 @@ MdfFilePtr open_mdf(ByteStream* stream) {
         TM_LOG(kError, "Unsupported MF4 file");
         return nullptr;
     }
+    release_history_texts(*header);
     repair_unfinalized(*file->id_block(), *header, stream);
     return file;
 }

@@ -3,6 +3,7 @@
 // and LIN bus source comments.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,7 +31,11 @@ using MetadataMap = HashMap<std::string, MetadataEntry>;
 MetadataMap read_header_metadata(const MdfFile& file);
 
 // Adds the "e" entries found under "common_properties" in `xml` to `map`.
-// False when the XML is malformed (entries already added stay).
+// False when the XML is malformed (entries already added stay), or when its
+// keys would take more than a few times the text's size (with a warning).
 bool parse_common_properties(std::string_view xml, MetadataMap& map);
+// The same, the keys' bytes counted against `key_budget`, which several
+// texts of one file share.
+bool parse_common_properties(std::string_view xml, MetadataMap& map, uint64_t& key_budget);
 
 }  // namespace tracemill

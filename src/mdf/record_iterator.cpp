@@ -35,6 +35,22 @@ struct RecordHead {
     RecordReader* reader;
 };
 
+// Whether an earlier data group read the data block or a signal data block
+// of `reader`'s group; if not, they are claimed for it. Only groups that
+// read records claim their blocks.
+bool data_already_read(const RecordReader& reader, BlockSet& claimed) {
+    const DgBlock& group = *reader.data_group;
+    if (!block_as<DtBlock>(group.data) || reader.layouts.empty()) return false;
+    std::vector<const MdfBlock*> blocks{group.data.get()};
+    reader.layouts.for_each([&](uint64_t, const RecordLayout& layout) {
+        if (layout.signal_block) blocks.push_back(layout.signal_block);
+    });
+    for (const MdfBlock* block : blocks)
+        if (claimed.contains(block)) return true;
+    for (const MdfBlock* block : blocks) claimed.insert(block);
+    return false;
+}
+
 }  // namespace
 
 class RecordIterator {
@@ -116,6 +132,7 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
                             60.0 * (static_cast<double>(header.tz_offset_min) + header.dst_offset_min);
 
     uint32_t group_number = 0;
+    BlockSet claimed;  // data and signal data blocks of the groups read so far
     for (const BlockRef& ref : header.data_groups) {
         ++group_number;
         DgBlock* group = block_as<DgBlock>(ref);
@@ -129,6 +146,7 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
         reader->data_group = group;
         reader->group_number = group_number;
         prepare_record_layouts(*group, iterator->plans, reader->layouts);
+        reader->data_already_read = data_already_read(*reader, claimed);
         BusRecord* first = reader_first(*reader);
         if (!first) {
             iterator->note_end(*reader);

@@ -38,7 +38,8 @@ struct RecordLayout {
     uint64_t vlsd_record_id = 0;        // for VlsdGroup
 };
 
-using RecordLayouts = HashMap<uint64_t, RecordLayout>;
+// Record ids are chosen by whoever wrote the file: looked up with the mixed hash.
+using RecordLayouts = HashMap<FileKey, RecordLayout>;
 
 // Fills `layouts` with those of the data group's channel groups, taking their
 // plans from `plans`. A channel group whose plan cannot be made (no memory)

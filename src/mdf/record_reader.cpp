@@ -247,6 +247,7 @@ bool start_reading(RecordReader& reader) {
     DgBlock* group = reader.data_group;
     reader.data = group ? block_as<DtBlock>(group->data) : nullptr;
     if (!reader.data || reader.layouts.empty()) return ends(reader, RecordEnd::CleanEnd);
+    if (reader.data_already_read) return ends(reader, RecordEnd::DataAlreadyRead);
     reader.section = BlockSection::of(reader.data);
     reader.data_size = reader.data->data_size();
     reader.signal = {};
@@ -273,6 +274,7 @@ const char* record_end_text(RecordEnd end) {
     case RecordEnd::EmptyRecords: return "its records have a size of 0";
     case RecordEnd::OnlyVlsd: return "its only channel group holds variable-length data";
     case RecordEnd::NotDecoded: return "a record could not be decoded";
+    case RecordEnd::DataAlreadyRead: return "its data was already read by an earlier data group";
     default: return "";
     }
 }

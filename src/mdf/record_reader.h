@@ -47,6 +47,11 @@ struct RecordReader {
     const RecordLayout* sole_layout = nullptr;  // the layout of a group without record ids
     const RecordLayout* last_layout = nullptr;  // saves the lookup for runs of one record id
 
+    // Set before the first read when an earlier data group of the file read
+    // this group's data or signal data block: a file sharing one block among
+    // many groups would otherwise yield its records once per group.
+    bool data_already_read = false;
+
     uint64_t records_delivered = 0;
     RecordEnd end = RecordEnd::None;
     uint64_t unknown_record_id = 0;

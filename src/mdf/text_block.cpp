@@ -19,6 +19,12 @@ bool TextBlock::begin_load(ByteStream* stream, BlockCache& cache, const BlockHea
                static_cast<unsigned long long>(file_offset));
         return false;
     }
+    if (size > cache.text_budget) {
+        TM_LOG(kError, "Text blocks of the file hold more text than the file can, at offset %llu",
+               static_cast<unsigned long long>(file_offset));
+        return false;
+    }
+    cache.text_budget -= size;
     FieldReader fields = FieldReader::at(stream);
     if (!fields.read_text(text, size)) return false;
 

@@ -72,5 +72,22 @@ TEST(HashMap, ProbingWrapsAroundTheEnd) {
     EXPECT_EQ(order, (std::vector<uint64_t>{last_slot_keys[1], last_slot_keys[2], last_slot_keys[0]}));
 }
 
+TEST(HashMap, FileKeysApartByMultiplesOf2To32SpreadOverTheTable) {
+    // With the plain product their hashes share the low 32 bits: every one
+    // would have slot 0 as its home and probe past all the others.
+    HashMap<FileKey, int> map;
+    constexpr uint64_t kKeys = 2000;
+    for (uint64_t k = 0; k < kKeys; ++k) ASSERT_TRUE(map.insert(k << 32, 0));
+    uint64_t displacement = 0;
+    for (uint64_t k = 0; k < kKeys; ++k) {
+        const uint64_t hash = HashKey<FileKey>::hash(k << 32);
+        const size_t home = (uint64_t{map.capacity()} * static_cast<uint32_t>(hash)) >> 32;
+        const size_t slot = map.slot_of(k << 32);
+        ASSERT_NE(slot, map.kNotFound);
+        displacement += (slot + map.capacity() - home) % map.capacity();
+    }
+    EXPECT_LT(displacement / kKeys, 8u);
+}
+
 }  // namespace
 }  // namespace tracemill

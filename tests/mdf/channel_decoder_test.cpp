@@ -39,7 +39,7 @@ TEST_P(DataTypes, GiveValueKindAndByteOrder) {
     const DataTypeCase& c = GetParam();
     ChannelDecoderList list;
     ::testing::internal::CaptureStderr();
-    add_channel_decoders(*channel("Timestamp", c.data_type), list);
+    add_channel_decoder(*channel("Timestamp", c.data_type), list);
     const std::string log = ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].value_kind, c.kind);
@@ -72,9 +72,9 @@ TEST(ChannelDecoders, TakePositionRoleConversionAndSignalLink) {
 
     ChannelDecoderList list;
     cn->channel_type = 0;  // fixed length: the signal link is not used
-    add_channel_decoders(*cn, list);
+    add_channel_decoder(*cn, list);
     cn->channel_type = CnBlock::kTypeVariableLength;
-    add_channel_decoders(*cn, list);
+    add_channel_decoder(*cn, list);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].bit_position, 3u * 8 + 5);
     EXPECT_EQ(list[0].bit_count, 64u);
