@@ -150,6 +150,13 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
             result.reason = "a read failed part-way";
             ok = false;
         }
+        // So does a group that could not be set up for want of memory.
+        for (const GroupEnd& group : early_ends(*records)) {
+            if (!ok || group.end != RecordEnd::OutOfMemory) continue;
+            TM_LOG(kError, "Out of memory while converting %s", escape_file_name(info.input_path).c_str());
+            result.reason = "out of memory";
+            ok = false;
+        }
         if (ok) note_early_ends(*records, gate);
         end_records(std::move(records));
     }

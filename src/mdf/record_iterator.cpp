@@ -145,7 +145,10 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
         }
         reader->data_group = group;
         reader->group_number = group_number;
-        prepare_record_layouts(*group, iterator->plans, reader->layouts);
+        if (!prepare_record_layouts(*group, iterator->plans, reader->layouts)) {
+            iterator->early_ends.push_back({group_number, group->file_offset, 0, 0, RecordEnd::OutOfMemory});
+            continue;
+        }
         reader->data_already_read = data_already_read(*reader, claimed);
         BusRecord* first = reader_first(*reader);
         if (!first) {

@@ -56,7 +56,7 @@ bool make_layout(const CgBlock& group, GroupPlans& plans, RecordLayout& layout) 
 
 }  // namespace
 
-void prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayouts& layouts) {
+bool prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayouts& layouts) {
     layouts.clear();
     bool any_registered = false;
     uint64_t first_id = 0;
@@ -64,7 +64,7 @@ void prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayou
         const CgBlock* channel_group = block_as<CgBlock>(ref);
         if (!channel_group) continue;
         RecordLayout layout;
-        if (!make_layout(*channel_group, plans, layout)) break;
+        if (!make_layout(*channel_group, plans, layout)) return false;  // no memory for its plan
         const uint64_t id = layout.record_id;
         // A record id met again stops registration: later groups stay out.
         if (!layouts.insert(id, std::move(layout))) break;
@@ -81,6 +81,7 @@ void prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayou
         layouts.clear();
         layouts.insert(0, std::move(kept));
     }
+    return true;
 }
 
 }  // namespace tracemill

@@ -44,7 +44,7 @@ using RecordLayouts = HashMap<FileKey, RecordLayout>;
 // Fills `layouts` with those of the data group's channel groups, taking their
 // plans from `plans`. A channel group whose plan cannot be made (no memory)
 // stops registration, as a repeated record id does.
-void prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayouts& layouts);
+bool prepare_record_layouts(const DgBlock& group, GroupPlans& plans, RecordLayouts& layouts);
 
 // What a record reader hands to a frame decoder.
 struct RawRecord {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,7 @@ public:
     bool fail_new_file = false;
     bool fail_end_file = false;
     int fail_record_at = -1;  // index of the record whose call fails
+    int out_of_memory_at = -1;  // index of the record whose call finds no memory
 
     bool new_file(const FileInfo& info, bool continuation) override {
         events.push_back("new " + info.output_stem + " " + info.serial + " " + std::to_string(info.session) + "/" +
@@ -115,6 +117,7 @@ public:
         std::snprintf(text, sizeof text, "rec %u %X %.6f", static_cast<unsigned>(record.kind), record.id,
                       record.timestamp);
         events.push_back(text);
+        if (static_cast<int>(records) == out_of_memory_at) throw std::bad_alloc();
         return static_cast<int>(records++) != fail_record_at;
     }
     bool end_file(const FileInfo& info) override {
@@ -405,12 +408,16 @@ TEST_F(ConvertFileTest, SinkFailuresFailTheFileAndKeepTheInput) {
         bool fail_end_file;
         const char* message;
         std::vector<std::string> events;
+        int out_of_memory_at = -1;
     };
     const std::vector<Case> cases = {
         {"new_file", true, -1, false, "Error on new file", {"new out 0000ABCD 1/1", "end out"}},
         {"second record", false, 1, false, "Error during handle record callback",
          {"new out 0000ABCD 1/1", "rec 1 123 1700000000.500000", "rec 4 21 1700000001.000000", "end out"}},
         {"end_file", false, -1, true, "Error during end file callback", kLogEvents},
+        // Memory running out anywhere in a file ends that file, not the run.
+        {"no memory at the second record", false, -1, false, "Out of memory while converting s.mf4",
+         {"new out 0000ABCD 1/1", "rec 1 123 1700000000.500000", "rec 4 21 1700000001.000000"}, 1},
     };
     options.delete_converted = true;
     write_file(dir / "s.mf4", log_bytes(logger("0000ABCD", 1, 1)));
@@ -419,6 +426,7 @@ TEST_F(ConvertFileTest, SinkFailuresFailTheFileAndKeepTheInput) {
         fresh.fail_new_file = c.fail_new_file;
         fresh.fail_record_at = c.fail_record_at;
         fresh.fail_end_file = c.fail_end_file;
+        fresh.out_of_memory_at = c.out_of_memory_at;
         context.sink = &fresh;
         context.previous = FileInfo{};
         EXPECT_EQ(convert("s.mf4"), 8) << c.name;
