@@ -203,6 +203,8 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     options.no_append_root = rows.no_append_root->count == 1;
     options.non_interactive = rows.non_interactive->count == 1;
     options.buffer_size = rows.buffer->count == 1 ? int64_t{rows.buffer->ival[0]} : -1;
+    // The table and its rows go with this function: the format takes its values now.
+    format.take_options();
     if (report != nullptr && report->count == 1) options.report_path = report->sval[0];
 
     drop_repeated_inputs(context.inputs);

@@ -72,6 +72,9 @@ public:
     virtual ~OutputFormat() = default;
     // Appends the format's argtable rows (released with the table); false when one could not be made.
     virtual bool add_options(std::vector<void*>& table) = 0;
+    // Reads the values of its rows once the command line is accepted, before
+    // the table (and the rows) are released.
+    virtual void take_options() {}
     // The run's sink writing under `output_root`; none when it cannot be made.
     // `durable`: every published file and its folder are synced to disk.
     virtual std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, bool durable) = 0;

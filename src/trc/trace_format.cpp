@@ -55,19 +55,23 @@ bool TraceFormat::add_options(std::vector<void*>& table) {
                                                   check_trace_format, report_trace_format, &version_);
     if (option == nullptr) return false;
     table.push_back(option);
-    reserved_column_ = arg_lit0(nullptr, "reserved-column",
-                                "add the reserved column \"R\" to TRC 2.1 lines, for readers that require it");
-    if (reserved_column_ == nullptr) return false;
-    table.push_back(reserved_column_);
+    reserved_column_row_ = arg_lit0(nullptr, "reserved-column",
+                                    "add the reserved column \"R\" to TRC 2.1 lines, for readers that require it");
+    if (reserved_column_row_ == nullptr) return false;
+    table.push_back(reserved_column_row_);
     return true;
 }
 
+void TraceFormat::take_options() {
+    reserved_column_ = reserved_column_row_ != nullptr && reserved_column_row_->count > 0;
+    reserved_column_row_ = nullptr;
+}
+
 std::unique_ptr<OutputSink> TraceFormat::new_sink(FileSystemRoot& output_root, bool durable) {
-    const bool reserved_column = reserved_column_ != nullptr && reserved_column_->count > 0;
     // TRC 1.1 has no reserved column: scripts may pass the option for either version.
-    if (reserved_column && version_ == kTraceVersion11)
+    if (reserved_column_ && version_ == kTraceVersion11)
         TM_LOG(kWarn, "--reserved-column changes nothing in TRC 1.1 output, which has no reserved column");
-    return trc_writer_new(&output_root, version_, durable, reserved_column);
+    return trc_writer_new(&output_root, version_, durable, reserved_column_);
 }
 
 }  // namespace tracemill

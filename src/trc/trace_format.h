@@ -21,12 +21,14 @@ public:
     // The -f row, whose check stores the chosen version (2 without a value)
     // and rejects any other value, and the --reserved-column row.
     bool add_options(std::vector<void*>& table) override;
+    void take_options() override;
     std::unique_ptr<OutputSink> new_sink(FileSystemRoot& output_root, bool durable) override;
     uint32_t version() const { return version_; }
 
 private:
     uint32_t version_ = 2;
-    arg_lit* reserved_column_ = nullptr;  // owned by the option table
+    arg_lit* reserved_column_row_ = nullptr;  // owned by the option table, valid until take_options
+    bool reserved_column_ = false;
 };
 
 }  // namespace tracemill
