@@ -92,9 +92,10 @@ std::vector<uint8_t> fd_payload() {
     return bytes;
 }
 
-// The standard test log: a data frame, an extended remote frame, a CAN FD
-// frame, an error frame and a LIN frame, in three data groups.
-std::vector<uint8_t> standard_log(const tools::LoggerProperties& who) {
+// A data frame, an extended remote frame and a CAN FD frame in one data
+// group: all of it goes into a 2.1 trace. `with_others` adds an error frame
+// and a LIN frame, in two more data groups: the standard test log.
+std::vector<uint8_t> standard_log(const tools::LoggerProperties& who, bool with_others = true) {
     tools::FileSpec spec = tools::logger_file(who, kStart);
     tools::BusDataGroup can(1);
     size_t data = can.add_group(tools::BusGroupKind::CanDataFrame, fd_capable());
@@ -103,27 +104,19 @@ std::vector<uint8_t> standard_log(const tools::LoggerProperties& who) {
     can.add(remote, tools::CanRemoteFrame{.time = 0.75, .id = 0x18FEF100, .ide = true, .dir = true, .dlc = 8});
     can.add(data, tools::CanFrame{.time = 1.0, .bus = 2, .id = 0x456, .edl = true, .brs = true, .data = fd_payload()});
     spec.data_groups.push_back(can.take());
-    tools::BusDataGroup errors;
-    errors.add(errors.add_group(tools::BusGroupKind::CanErrorFrame), tools::CanErrorFrame{.time = 1.1, .error_type = 2});
-    spec.data_groups.push_back(errors.take());
-    tools::BusDataGroup lin;
-    lin.add(lin.add_group(tools::BusGroupKind::LinFrame), tools::LinFrame{.time = 1.2, .id = 0x21, .data = {9, 8}});
-    spec.data_groups.push_back(lin.take());
+    if (with_others) {
+        tools::BusDataGroup errors;
+        errors.add(errors.add_group(tools::BusGroupKind::CanErrorFrame),
+                   tools::CanErrorFrame{.time = 1.1, .error_type = 2});
+        spec.data_groups.push_back(errors.take());
+        tools::BusDataGroup lin;
+        lin.add(lin.add_group(tools::BusGroupKind::LinFrame), tools::LinFrame{.time = 1.2, .id = 0x21, .data = {9, 8}});
+        spec.data_groups.push_back(lin.take());
+    }
     return tools::write_mdf(spec).bytes;
 }
 
-// The standard log's CAN data, remote and FD frames alone: all of it goes into a 2.1 trace.
-std::vector<uint8_t> can_only_log(const tools::LoggerProperties& who) {
-    tools::FileSpec spec = tools::logger_file(who, kStart);
-    tools::BusDataGroup can(1);
-    size_t data = can.add_group(tools::BusGroupKind::CanDataFrame, fd_capable());
-    size_t remote = can.add_group(tools::BusGroupKind::CanRemoteFrame);
-    can.add(data, tools::CanFrame{.time = 0.5, .id = 0x123, .data = {0x01, 0x02}});
-    can.add(remote, tools::CanRemoteFrame{.time = 0.75, .id = 0x18FEF100, .ide = true, .dir = true, .dlc = 8});
-    can.add(data, tools::CanFrame{.time = 1.0, .bus = 2, .id = 0x456, .edl = true, .brs = true, .data = fd_payload()});
-    spec.data_groups.push_back(can.take());
-    return tools::write_mdf(spec).bytes;
-}
+std::vector<uint8_t> can_only_log(const tools::LoggerProperties& who) { return standard_log(who, false); }
 
 // What the converter makes of standard_log (and can_only_log) in either version.
 const std::string kStandardTrace21 =
