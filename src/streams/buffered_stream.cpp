@@ -41,6 +41,12 @@ std::unique_ptr<BufferedStream> BufferedStream::borrowing(ByteStream* inner, uin
     return create(inner, nullptr, capacity);
 }
 
+std::unique_ptr<BufferedStream> BufferedStream::owning_or_keep(StreamPtr& inner, uint64_t capacity) {
+    auto stream = create(inner.get(), nullptr, capacity);
+    if (stream) stream->owned_inner_ = std::move(inner);
+    return stream;
+}
+
 BufferedStream::~BufferedStream() = default;
 
 int64_t BufferedStream::fill_window(uint64_t at) {

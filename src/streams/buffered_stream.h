@@ -34,6 +34,8 @@ public:
     // capacity is rounded up to a multiple of 8.
     static std::unique_ptr<BufferedStream> owning(StreamPtr inner, uint64_t capacity);
     static std::unique_ptr<BufferedStream> borrowing(ByteStream* inner, uint64_t capacity);
+    // As owning(), but `inner` stays with the caller when none is returned.
+    static std::unique_ptr<BufferedStream> owning_or_keep(StreamPtr& inner, uint64_t capacity);
 
     int64_t read(void* dst, uint64_t count) override;
     int64_t tell() override { return static_cast<int64_t>(buffer_start_ + offset_in_buffer_); }

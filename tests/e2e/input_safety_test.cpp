@@ -282,9 +282,10 @@ TEST(InputSafety, InputChangedDuringTheConversionIsKept) {
         put_file(dir / "run/a.mf4", can_log(1, 5000));
         const std::string input = dir / "run/a.mf4";
         const std::string trace = dir / "strace.txt";
+        // Stopped where it first reads or maps the input.
         Converter converter({dir.path(), {"-d", "run/"}, false,
-                             {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-P", input, "-e", "trace=read", "-e",
-                              "inject=read:signal=SIGSTOP:when=1"}});
+                             {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-P", input, "-e", "trace=read,mmap", "-e",
+                              "inject=read,mmap:signal=SIGSTOP:when=1"}});
         pid_t stopped = 0;
         for (auto waited = 0ms; stopped == 0 && waited < kRunTimeLimit; waited += 5ms) {
             stopped = stopped_process(trace);
