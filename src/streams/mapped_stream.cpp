@@ -62,16 +62,30 @@ void install_bus_error_handler() {
     });
 }
 
+// A file cut short under its mapping may never raise SIGBUS: the reader can
+// stop at the zeros that follow its new end inside the last page.
+void note_if_cut_short(ThreadMapping& mapping) {
+    struct stat st;
+    if (mapping.descriptor >= 0 && ::fstat(mapping.descriptor, &st) == 0 &&
+        static_cast<uint64_t>(st.st_size) < mapping.size) {
+        mapping.failed = 1;
+        mapping.truncated = true;
+    }
+}
+
 }  // namespace
 
 bool take_mapped_input_failure() {
     ThreadMapping& mapping = t_mapping;
+    note_if_cut_short(mapping);
     if (!mapping.failed) return false;
     mapping.failed = 0;
     if (mapping.truncated)
         TM_LOG(kError, "Could not read file: it was cut short while being read");
     else
         TM_LOG(kError, "Could not read file: %s", std::strerror(EIO));
+    mapping.truncated = false;
+    mapping.descriptor = -1;  // taken once
     return true;
 }
 
@@ -117,9 +131,7 @@ void MappedStream::unmap() {
     if (bytes_ && mapping.begin == reinterpret_cast<uintptr_t>(bytes_)) {
         // A failure is taken after the stream is gone: whether the file was
         // cut short is asked while it is still open.
-        struct stat st;
-        if (mapping.failed && ::fstat(mapping.descriptor, &st) == 0 && static_cast<uint64_t>(st.st_size) < size_)
-            mapping.truncated = true;
+        note_if_cut_short(mapping);
         mapping.begin = mapping.end = 0;
         mapping.descriptor = -1;
     }
