@@ -20,6 +20,7 @@
 #include "mdf/record_iterator.h"
 #include "streams/container_header.h"
 #include "streams/container_layer.h"
+#include "streams/mapped_stream.h"
 
 namespace tracemill {
 namespace {
@@ -29,9 +30,13 @@ constexpr int kConverted = 0;
 constexpr int kOtherFailure = 8;
 
 // Puts a read buffer in front of `stream`: `buffer_size` bytes, the whole
-// file when negative, none when that comes to 0. False (stream released) when
+// file (mapped where it can be) when negative, none when that comes to 0. False (stream released) when
 // the buffer cannot be had.
 bool add_read_buffer(StreamPtr& stream, int64_t buffer_size) {
+    if (StreamPtr whole = buffer_size < 0 ? open_whole_input(stream) : nullptr) {
+        stream = std::move(whole);
+        return true;
+    }
     int64_t size = buffer_size < 0 ? stream_size(stream.get()) : buffer_size;
     if (size <= 0) return true;
     stream = open_buffered_stream(std::move(stream), static_cast<uint64_t>(size));
@@ -146,7 +151,7 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
             next_record(*records);
         }
         // A failed read (already logged) is no end of the data: the file fails.
-        if (ok && read_failed(*records)) {
+        if (ok && (read_failed(*records) || take_mapped_input_failure())) {
             result.reason = "a read failed part-way";
             ok = false;
         }
@@ -256,7 +261,10 @@ int convert_file(ConversionContext& context, std::string_view input_path, std::s
     // Memory running out for one file's decoders, metadata or layouts ends that
     // file, not the run.
     try {
-        return convert_one_file(context, input_path, output_stem, result);
+        const int code = convert_one_file(context, input_path, output_stem, result);
+        // A mapped input that failed outside the records fails its file too.
+        if (take_mapped_input_failure()) return (result.reason = "a read failed part-way", kOtherFailure);
+        return code;
     } catch (const std::bad_alloc&) {
         TM_LOG(kError, "Out of memory while converting %s", escape_file_name(input_path).c_str());
         result.reason = "out of memory";

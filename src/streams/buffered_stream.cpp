@@ -14,13 +14,22 @@ std::unique_ptr<BufferedStream> BufferedStream::create(ByteStream* inner, Stream
     if (capacity > UINT64_MAX - 7) return nullptr;
     const uint64_t rounded = (capacity + 7) & ~uint64_t{7};
     if (rounded > SIZE_MAX) return nullptr;
+    // A window that holds the whole stream is one slot; a smaller one gets
+    // as many slots of at least kMinSlotBytes as it has room for.
+    const int64_t inner_size = stream_size(inner);
+    uint64_t slots = 1;
+    if (inner_size < 0 || rounded < static_cast<uint64_t>(inner_size))
+        slots = std::clamp<uint64_t>(rounded / kMinSlotBytes, 1, kMaxSlots);
+    const uint64_t usable = slots == 1 ? rounded : (rounded / slots) & ~uint64_t{7};
     // A whole-file window is the home of the file's bytes for the whole
     // conversion: fresh zeroed pages, huge ones where the system has them.
     PageMemory memory;
     if (!memory.resize(rounded ? rounded : 1)) return nullptr;
     // An owned inner stream is released with `owned` when this fails.
-    return std::unique_ptr<BufferedStream>(
-        new (std::nothrow) BufferedStream(inner, std::move(owned), std::move(memory), rounded));
+    auto stream = std::unique_ptr<BufferedStream>(new (std::nothrow) BufferedStream(
+        inner, std::move(owned), std::move(memory), rounded, static_cast<uint32_t>(slots)));
+    if (stream) stream->slot_capacity_ = usable;
+    return stream;
 }
 
 std::unique_ptr<BufferedStream> BufferedStream::owning(StreamPtr inner, uint64_t capacity) {
@@ -32,19 +41,67 @@ std::unique_ptr<BufferedStream> BufferedStream::borrowing(ByteStream* inner, uin
     return create(inner, nullptr, capacity);
 }
 
+std::unique_ptr<BufferedStream> BufferedStream::owning_or_keep(StreamPtr& inner, uint64_t capacity) {
+    auto stream = create(inner.get(), nullptr, capacity);
+    if (stream) stream->owned_inner_ = std::move(inner);
+    return stream;
+}
+
 BufferedStream::~BufferedStream() = default;
 
 int64_t BufferedStream::fill_window(uint64_t at) {
-    int64_t got = stream_read(inner_, memory_.data(), capacity_);
-    if (got >= 0 && static_cast<uint64_t>(got) < capacity_ && ends_early(at + static_cast<uint64_t>(got))) got = -1;
+    const uint32_t slot = slot_to_fill();
+    park_window();
+    uint8_t* window = memory_.data() + slot * slot_capacity_;
+    int64_t got = stream_read(inner_, window, slot_capacity_);
+    if (got >= 0 && static_cast<uint64_t>(got) < slot_capacity_ && ends_early(at + static_cast<uint64_t>(got)))
+        got = -1;
+    // The slot's old bytes are gone whatever the read did.
+    slots_[slot] = Slot{};
     if (got > 0) {
+        active_ = static_cast<int32_t>(slot);
+        window_ = window;
+        slots_[slot].last_use = ++use_clock_;
         buffer_start_ = at;
         fill_ = static_cast<uint64_t>(got);
         offset_in_buffer_ = 0;
-    } else if (got < 0) {
-        drop_window();  // the failed read may have scribbled over the buffer
     }
     return got;
+}
+
+void BufferedStream::park_window() {
+    if (active_ >= 0) slots_[active_] = Slot{buffer_start_, fill_, slots_[active_].last_use};
+    active_ = -1;
+    buffer_start_ += offset_in_buffer_;
+    offset_in_buffer_ = 0;
+    fill_ = 0;
+}
+
+bool BufferedStream::activate_slot_holding(uint64_t at) {
+    for (uint32_t i = 0; i < slot_count_; ++i) {
+        const Slot& slot = slots_[i];
+        if (static_cast<int32_t>(i) == active_ || slot.fill == 0) continue;
+        if (at < slot.start || at - slot.start >= slot.fill) continue;
+        park_window();
+        active_ = static_cast<int32_t>(i);
+        window_ = memory_.data() + i * slot_capacity_;
+        slots_[i].last_use = ++use_clock_;
+        buffer_start_ = slot.start;
+        fill_ = slot.fill;
+        offset_in_buffer_ = at - slot.start;
+        return true;
+    }
+    return false;
+}
+
+uint32_t BufferedStream::slot_to_fill() const {
+    if (active_ >= 0) return static_cast<uint32_t>(active_);
+    uint32_t oldest = 0;
+    for (uint32_t i = 0; i < slot_count_; ++i) {
+        if (slots_[i].fill == 0) return i;
+        if (slots_[i].last_use < slots_[oldest].last_use) oldest = i;
+    }
+    return oldest;
 }
 
 bool BufferedStream::ends_early(uint64_t end) {
@@ -59,6 +116,8 @@ bool BufferedStream::ends_early(uint64_t end) {
 }
 
 void BufferedStream::drop_window() {
+    if (active_ >= 0) slots_[active_] = Slot{};
+    active_ = -1;
     buffer_start_ += offset_in_buffer_;
     offset_in_buffer_ = 0;
     fill_ = 0;
@@ -67,7 +126,7 @@ void BufferedStream::drop_window() {
 int64_t BufferedStream::read(void* dst, uint64_t count) {
     const uint64_t available = fill_ - offset_in_buffer_;
     if (count <= available) {
-        std::memcpy(dst, memory_.data() + offset_in_buffer_, count);
+        std::memcpy(dst, window_ + offset_in_buffer_, count);
         offset_in_buffer_ += count;
         return static_cast<int64_t>(count);
     }
@@ -81,13 +140,14 @@ int64_t BufferedStream::read_slow(uint8_t* dst, uint64_t count) {
             // Lent bytes hold the whole stream: there is nothing beyond them.
             if (lent_size_ != 0) break;
             const uint64_t at = buffer_start_ + offset_in_buffer_;
+            if (activate_slot_holding(at)) continue;
             if (stream_seek(inner_, static_cast<int64_t>(at), kSeekSet) < 0) return -1;
             const int64_t filled = fill_window(at);
             if (filled < 0) return -1;
             if (filled == 0) break;
         }
         const uint64_t n = std::min(count - delivered, fill_ - offset_in_buffer_);
-        std::memcpy(dst + delivered, memory_.data() + offset_in_buffer_, n);
+        std::memcpy(dst + delivered, window_ + offset_in_buffer_, n);
         offset_in_buffer_ += n;
         delivered += n;
     }
@@ -123,11 +183,16 @@ int64_t BufferedStream::seek(int64_t offset, int32_t whence) {
 int64_t BufferedStream::seek_outside_window(uint64_t target) {
     if (lent_size_ != 0 && target <= lent_size_) {
         // Back from beyond the end: the lent bytes are still the whole stream.
+        active_ = 0;
+        window_ = memory_.data();
         buffer_start_ = 0;
         fill_ = lent_size_;
         offset_in_buffer_ = target;
         return static_cast<int64_t>(target);
     }
+    if (activate_slot_holding(target)) return static_cast<int64_t>(target);
+    // The inner stream is asked whether it can stand there; the window is
+    // filled only when a read needs bytes from there.
     if (stream_seek(inner_, static_cast<int64_t>(target), kSeekSet) < 0) return -1;
     if (lent_size_ != 0) {
         // Beyond the end of a lent window: stand there without refilling it.
@@ -136,26 +201,23 @@ int64_t BufferedStream::seek_outside_window(uint64_t target) {
         offset_in_buffer_ = 0;
         return static_cast<int64_t>(target);
     }
-    const int64_t got = fill_window(target);
-    if (got < 0) return -1;  // the position stays where it was
-    if (got == 0) {
-        // Nothing at or beyond the target: stand there with an empty window.
-        buffer_start_ = target;
-        fill_ = 0;
-        offset_in_buffer_ = 0;
-    }
+    park_window();
+    buffer_start_ = target;
     return static_cast<int64_t>(target);
 }
 
 const uint8_t* BufferedStream::contents(uint64_t& size) {
     if (lent_size_ == 0) {
-        if (buffer_start_ != 0 || fill_ == 0) return nullptr;
+        // A single slot, active or parked by a seek beyond it.
+        const uint64_t start = active_ == 0 ? buffer_start_ : slots_[0].start;
+        const uint64_t fill = active_ == 0 ? fill_ : slots_[0].fill;
+        if (slot_count_ != 1 || start != 0 || fill == 0) return nullptr;
         const int64_t inner_size = measured_inner_size_ >= 0 ? measured_inner_size_ : stream_size(inner_);
-        if (inner_size <= 0 || static_cast<uint64_t>(inner_size) != fill_) return nullptr;
-        lent_size_ = fill_;
+        if (inner_size <= 0 || static_cast<uint64_t>(inner_size) != fill) return nullptr;
+        lent_size_ = fill;
     }
     size = lent_size_;
-    return memory_.data();
+    return window_;
 }
 
 bool BufferedStream::release_contents(PageMemory& area, uint64_t& size) {
@@ -164,7 +226,9 @@ bool BufferedStream::release_contents(PageMemory& area, uint64_t& size) {
     // With no inner stream every read and seek that leaves the (now empty)
     // window fails.
     inner_ = nullptr;
-    capacity_ = fill_ = offset_in_buffer_ = buffer_start_ = lent_size_ = 0;
+    capacity_ = slot_capacity_ = fill_ = offset_in_buffer_ = buffer_start_ = lent_size_ = 0;
+    window_ = nullptr;
+    active_ = -1;
     return true;
 }
 

@@ -3,7 +3,10 @@
 // Seeks inside the window and reads that the window can serve are answered
 // with plain arithmetic and a memcpy, without touching the inner stream; with
 // a window as large as the file, parsing does no file I/O after the first
-// read. The end of the buffered data counts as inside the window, and a seek
+// read. A window smaller than the stream is cut into slots, each a window that
+// moves forward on its own: a reader that takes records from several places
+// of a file in turn keeps one slot per place, and a slot is refilled only when
+// a read leaves every slot, never because a seek went elsewhere. The end of the buffered data counts as inside the window, and a seek
 // to the end of the inner data always succeeds, so the size and trailer of a
 // file can be read through a window smaller than the file.
 //
@@ -31,6 +34,8 @@ public:
     // capacity is rounded up to a multiple of 8.
     static std::unique_ptr<BufferedStream> owning(StreamPtr inner, uint64_t capacity);
     static std::unique_ptr<BufferedStream> borrowing(ByteStream* inner, uint64_t capacity);
+    // As owning(), but `inner` stays with the caller when none is returned.
+    static std::unique_ptr<BufferedStream> owning_or_keep(StreamPtr& inner, uint64_t capacity);
 
     int64_t read(void* dst, uint64_t count) override;
     int64_t tell() override { return static_cast<int64_t>(buffer_start_ + offset_in_buffer_); }
@@ -50,8 +55,16 @@ public:
     uint64_t capacity() const { return capacity_; }
 
 private:
-    BufferedStream(ByteStream* inner, StreamPtr owned, PageMemory memory, uint64_t capacity)
-        : inner_(inner), owned_inner_(std::move(owned)), memory_(std::move(memory)), capacity_(capacity) {}
+    BufferedStream(ByteStream* inner, StreamPtr owned, PageMemory memory, uint64_t capacity, uint32_t slots)
+        : inner_(inner), owned_inner_(std::move(owned)), memory_(std::move(memory)), capacity_(capacity),
+          slot_count_(slots), slot_capacity_(capacity / slots), window_(memory_.data()) {}
+    static constexpr uint32_t kMaxSlots = 32;
+    static constexpr uint64_t kMinSlotBytes = 4096;
+    struct Slot {
+        uint64_t start = 0;
+        uint64_t fill = 0;  // 0: holds nothing
+        uint64_t last_use = 0;
+    };
     static std::unique_ptr<BufferedStream> create(ByteStream* inner, StreamPtr owned, uint64_t capacity);
 
     // Fills the window from inner position `at`, where the inner stream
@@ -63,6 +76,14 @@ private:
     bool ends_early(uint64_t end);
     // Forgets the window's bytes, keeping the position.
     void drop_window();
+    // Keeps the active window's state in its slot and leaves no slot active.
+    void park_window();
+    // Makes the slot holding inner position `at` (with bytes at or after it)
+    // the window; false when none holds it.
+    bool activate_slot_holding(uint64_t at);
+    // The slot a fill at a new place takes: the one just read to its end,
+    // else the least recently used.
+    uint32_t slot_to_fill() const;
     int64_t read_slow(uint8_t* dst, uint64_t count);
     int64_t seek_outside_window(uint64_t target);
 
@@ -70,6 +91,12 @@ private:
     StreamPtr owned_inner_;  // set when closing this stream closes the inner one
     PageMemory memory_;      // the buffer: capacity_ bytes, zeroed at creation
     uint64_t capacity_;
+    uint32_t slot_count_;
+    uint64_t slot_capacity_;
+    uint8_t* window_;      // the active slot's bytes
+    int32_t active_ = 0;   // the slot the window fields describe; -1 for none
+    uint64_t use_clock_ = 0;
+    Slot slots_[kMaxSlots];
     uint64_t fill_ = 0;              // valid bytes in the buffer
     uint64_t offset_in_buffer_ = 0;  // read position inside the buffer
     uint64_t buffer_start_ = 0;      // inner position of the buffer's first byte

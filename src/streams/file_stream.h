@@ -52,6 +52,9 @@ public:
     int64_t read(void* dst, uint64_t count) override;
     int64_t seek(int64_t offset, int32_t whence) override;
 
+    int descriptor() const { return ::fileno(file_); }
+    int64_t data_end() const { return data_end_; }
+
 private:
     int64_t data_end_;
     bool failed_ = false;  // a read failed; logged once

@@ -282,9 +282,10 @@ TEST(InputSafety, InputChangedDuringTheConversionIsKept) {
         put_file(dir / "run/a.mf4", can_log(1, 5000));
         const std::string input = dir / "run/a.mf4";
         const std::string trace = dir / "strace.txt";
+        // Stopped where it first reads or maps the input.
         Converter converter({dir.path(), {"-d", "run/"}, false,
-                             {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-P", input, "-e", "trace=read", "-e",
-                              "inject=read:signal=SIGSTOP:when=1"}});
+                             {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-P", input, "-e", "trace=read,mmap", "-e",
+                              "inject=read,mmap:signal=SIGSTOP:when=1"}});
         pid_t stopped = 0;
         for (auto waited = 0ms; stopped == 0 && waited < kRunTimeLimit; waited += 5ms) {
             stopped = stopped_process(trace);
@@ -383,6 +384,70 @@ TEST(InputSafety, DeletionNeedsEveryDataGroupReadToItsEnd) {
                 << c.name << "\n" << run.err;
         }
     }
+}
+
+}  // namespace
+}  // namespace tracemill
+
+namespace tracemill {
+namespace {
+
+// A mapped input cut short by another process while it is converted: the
+// converter is stopped right after mapping it, the file is truncated, and the
+// reads that follow meet pages that no longer exist. The file fails with 8
+// and a message, the process lives on to the next file, and -d keeps it.
+TEST(InputSafety, MappedInputCutShortFailsTheFileNotTheRun) {
+    if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "needs strace to stop the converter mid-file";
+    // Cut inside a page (the reader meets zeros) and at a page boundary (the
+    // next access faults).
+    for (const bool page_aligned : {false, true}) {
+        SCOPED_TRACE(page_aligned ? "cut at a page boundary" : "cut inside a page");
+        TempDir dir;
+        put_file(dir / "run/a.mf4", can_log(1, 20000));
+        put_file(dir / "run/b.mf4", can_log(2, 50));
+        const std::string input = dir / "run/a.mf4";
+        const std::string trace = dir / "strace.txt";
+        Converter converter({dir.path(), {"-d", "run/"}, false,
+                             {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-P", input, "-e", "trace=mmap", "-e",
+                              "inject=mmap:signal=SIGSTOP:when=1"}});
+        pid_t stopped = 0;
+        for (auto waited = 0ms; stopped == 0 && waited < kRunTimeLimit; waited += 5ms) {
+            stopped = stopped_process(trace);
+            if (stopped == 0) std::this_thread::sleep_for(5ms);
+        }
+        ASSERT_NE(stopped, 0) << "the converter never mapped the input\n" << read_file(trace);
+        const auto cut = fs::file_size(input) / 3;
+        fs::resize_file(input, page_aligned ? cut & ~uintmax_t{4095} : cut | 1);
+        ASSERT_EQ(::kill(stopped, SIGCONT), 0);
+        const RunResult run = converter.finish();
+        ASSERT_FALSE(run.timed_out);
+        EXPECT_EQ(run.status, 8) << run.err;
+        EXPECT_TRUE(contains(run.err, "Could not read file: it was cut short while being read")) << run.err;
+        EXPECT_TRUE(fs::exists(input)) << "a file that failed is never deleted\n" << run.err;
+        EXPECT_FALSE(fs::exists(dir / "run/b.mf4")) << "the next file is converted and deleted\n" << run.err;
+        if (page_aligned) {
+            EXPECT_TRUE(contains(read_file(trace), "SIGBUS")) << read_file(trace);
+        }
+    }
+}
+
+// A file larger than the address space the converter may use is read through
+// a moving window and gives the same trace as without the limit.
+TEST(InputSafety, InputLargerThanTheAddressSpaceConverts) {
+    if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "needs prlimit to limit the address space";
+    constexpr uint64_t kLimit = 40ull << 20;
+    TempDir dir;
+    const std::vector<uint8_t> log = can_log(1, 2'500'000);
+    ASSERT_GT(log.size(), kLimit);
+    put_file(dir / "in/big.mf4", log);
+    fs::create_directories(dir / "free");
+    fs::create_directories(dir / "limited");
+    const RunResult free_run = run_converter({dir.path(), {"-O", "free", "in/big.mf4"}});
+    ASSERT_EQ(free_run.status, 0) << free_run.err;
+    const RunResult limited = run_converter(
+        {dir.path(), {"-O", "limited", "in/big.mf4"}, false, {"/usr/bin/prlimit", "--as=" + std::to_string(kLimit), "--"}});
+    EXPECT_EQ(limited.status, 0) << limited.err;
+    EXPECT_EQ(read_file(dir / "limited/big_CAN.trc"), read_file(dir / "free/big_CAN.trc"));
 }
 
 }  // namespace

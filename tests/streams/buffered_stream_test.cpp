@@ -117,9 +117,10 @@ TEST(BufferedStream, SeeksInsideTheWindowMakeNoInnerCall) {
     EXPECT_EQ(inner.reads, reads);
     EXPECT_EQ(inner.seeks, seeks);
 
-    EXPECT_EQ(stream->seek(33, kSeekSet), 33);  // just outside: reloads there
-    EXPECT_GT(inner.reads, reads);
+    EXPECT_EQ(stream->seek(33, kSeekSet), 33);  // just outside: loads there only when read
+    EXPECT_EQ(inner.reads, reads);
     ASSERT_EQ(stream->read(&byte, 1), 1);
+    EXPECT_GT(inner.reads, reads);
     EXPECT_EQ(byte, bytes[33]);
 }
 
@@ -161,7 +162,7 @@ TEST(BufferedStream, SeekTargets) {
     }
 }
 
-TEST(BufferedStream, FailedInnerReadDuringSeekNeverServesStaleBytes) {
+TEST(BufferedStream, FailedInnerReadAfterASeekNeverServesStaleBytes) {
     const std::vector<uint8_t> bytes = pattern_bytes(100);
     ScriptedStream inner(bytes);
     auto stream = BufferedStream::borrowing(&inner, 16);
@@ -169,11 +170,35 @@ TEST(BufferedStream, FailedInnerReadDuringSeekNeverServesStaleBytes) {
     ASSERT_EQ(stream->read(four, 4), 4);
     inner.fail_read_at_call = inner.reads + 1;  // the device fails from now on
 
-    EXPECT_EQ(stream->seek(50, kSeekSet), -1);
-    EXPECT_EQ(stream->tell(), 4);
+    ASSERT_EQ(stream->seek(50, kSeekSet), 50);
+    EXPECT_EQ(stream->read(four, 4), -1);
     // The failed read scribbled over the buffer: nothing may come from it,
     // and the next read fails too instead of looking like the end of the data.
     EXPECT_EQ(stream->read(four, 4), -1);
+    ASSERT_EQ(stream->seek(2, kSeekSet), 2);
+    EXPECT_EQ(stream->read(four, 1), -1);
+}
+
+TEST(BufferedStream, ReadsTakenInTurnFromSeveralPlacesReadEachByteOnce) {
+    // Four cursors walking four quarters of the stream in turn, as a reader
+    // merging several record streams does, through a window of a quarter of
+    // the stream: each cursor keeps a slot that moves forward with it.
+    const uint64_t size = 1 << 20, quarter = size / 4;
+    const std::vector<uint8_t> bytes = pattern_bytes(size);
+    ScriptedStream inner(bytes);
+    auto stream = BufferedStream::borrowing(&inner, quarter);
+    ASSERT_NE(stream, nullptr);
+    uint8_t piece[16];
+    for (uint64_t step = 0; step < quarter; step += sizeof piece) {
+        for (uint64_t cursor = 0; cursor < 4; ++cursor) {
+            const uint64_t at = cursor * quarter + step;
+            ASSERT_EQ(stream_seek(stream.get(), static_cast<int64_t>(at), kSeekSet), static_cast<int64_t>(at));
+            ASSERT_EQ(stream_read(stream.get(), piece, sizeof piece), static_cast<int64_t>(sizeof piece));
+            ASSERT_EQ(std::memcmp(piece, bytes.data() + at, sizeof piece), 0) << "at " << at;
+        }
+    }
+    // Every byte came in once, in slot-sized reads.
+    EXPECT_LE(inner.reads, 1 + static_cast<int>(size / (quarter / 32)));
 }
 
 TEST(BufferedStream, FailedInnerSeekFailsTheSeek) {
