@@ -26,6 +26,7 @@
 #include "driver/paths.h"
 #include "driver/run_context.h"
 #include "driver/run_record.h"
+#include "driver/temporary_files.h"
 #include "driver/version.h"
 
 namespace tracemill {
@@ -214,10 +215,10 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
             exit_status = kBadValue;
             return false;
         }
-        options.jobs = rows.jobs->ival[0];
+        options.jobs = std::min(rows.jobs->ival[0], kMaxJobs);
     } else {
         const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-        options.jobs = cores > 1 ? static_cast<int>(std::min(cores, 1024L)) : 1;
+        options.jobs = cores > 1 ? static_cast<int>(std::min(cores, long{kMaxJobs})) : 1;
     }
     // The table and its rows go with this function: the format takes its values now.
     format.take_options();
