@@ -1,6 +1,7 @@
 # Set-up and everyday commands. Each target installs what is missing first.
 BUILD ?= build
 BUILD_SAN ?= build-sanitize
+BUILD_TSAN ?= build-tsan
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ ?= build-fuzz
 FUZZ_SECONDS ?= 60
@@ -12,7 +13,7 @@ destdir = $(if $(DESTDIR),$(abspath $(DESTDIR)))
 # Quiet "Entering directory" lines, also from the make that cmake --build runs.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: deps configure build demo test installables install uninstall package test-package test-sanitize bench fuzz memcheck clean
+.PHONY: deps configure build demo test installables install uninstall package test-package test-sanitize test-tsan bench fuzz memcheck clean
 
 deps:
 	@./scripts/install-deps
@@ -63,6 +64,12 @@ test-sanitize: deps
 	@cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=Debug -DTRACEMILL_SANITIZE=ON -DTRACEMILL_WERROR=ON -DTRACEMILL_BENCH=OFF >/dev/null
 	@cmake --build $(BUILD_SAN) -j $(JOBS)
 	@cd $(BUILD_SAN) && ctest --output-on-failure -j $(JOBS)
+
+# The runs on several threads under ThreadSanitizer: the binary and the end-to-end tests.
+test-tsan: deps
+	@cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=Debug -DTRACEMILL_TSAN=ON -DTRACEMILL_WERROR=ON -DTRACEMILL_BENCH=OFF >/dev/null
+	@cmake --build $(BUILD_TSAN) -j $(JOBS) --target tracemill test_e2e
+	@cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ./test_e2e --gtest_filter='ParallelRun*:ContainerE2e*:InputSafety*:OutputSafety*'
 
 bench: deps
 	@cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release -DTRACEMILL_BENCH=ON >/dev/null

@@ -130,8 +130,12 @@ void clear_log_status_line_in_signal_handler() {
     (void)ignored;
 }
 
-LogCapture::LogCapture(int32_t heading_level, std::string heading)
-    : heading_level_(heading_level), heading_(std::move(heading)), outer_(active_capture) {
+void write_log_text(const std::string& lines) {
+    if (!lines.empty()) write_log_lines(lines.data(), lines.size());
+}
+
+LogCapture::LogCapture(int32_t heading_level, std::string heading, bool held)
+    : heading_level_(heading_level), heading_(std::move(heading)), held_(held), outer_(active_capture) {
     active_capture = this;
 }
 
@@ -140,7 +144,7 @@ LogCapture::~LogCapture() { finish(); }
 void LogCapture::add(const char* line, int length) {
     if (!collected_any_) {
         collected_any_ = true;
-        if (log_enabled(heading_level_)) {
+        if (!heading_.empty() && log_enabled(heading_level_)) {
             char heading[kLineLimit + 2];
             const int n = compose_prefix(heading, kLineLimit + 1, heading_level_);
             const int m = snprintf(heading + n, static_cast<size_t>(kLineLimit + 1 - n), "%s", heading_.c_str());
@@ -148,7 +152,13 @@ void LogCapture::add(const char* line, int length) {
         }
     }
     lines_.append(line, static_cast<size_t>(length));
-    if (lines_.size() > kCaptureLimit) write_out();
+    if (!held_ && lines_.size() > kCaptureLimit) write_out();
+}
+
+std::string LogCapture::take_lines() {
+    std::string lines;
+    lines.swap(lines_);
+    return lines;
 }
 
 void LogCapture::write_out() {

@@ -34,6 +34,9 @@ void set_log_status_line(const std::string& text);
 // Clears a status line on the way out of a signal handler (async-signal-safe).
 void clear_log_status_line_in_signal_handler();
 
+// Writes lines already composed (as collected by a LogCapture) above the status line.
+void write_log_text(const std::string& lines);
+
 // Collects the lines its thread logs while it lives, so that the lines about
 // one piece of work (one input file) reach standard error together, headed
 // by a line that names the work, and nothing at all when none was logged.
@@ -42,8 +45,10 @@ void clear_log_status_line_in_signal_handler();
 class LogCapture {
 public:
     // `heading` (already escaped) becomes a line at `heading_level` placed
-    // before the first captured line, stamped with that line's time.
-    LogCapture(int32_t heading_level, std::string heading);
+    // before the first captured line, stamped with that line's time; an empty
+    // one adds no line. A `held` capture never writes early: its lines wait
+    // for take_lines, so that another thread can place them in order.
+    LogCapture(int32_t heading_level, std::string heading, bool held = false);
     ~LogCapture();  // finishes, when finish() was not called
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -51,6 +56,8 @@ public:
     // Stops capturing and writes what was collected to standard error.
     void finish();
     bool collected_any() const { return collected_any_; }
+    // Hands over what was collected so far; the capture goes on collecting.
+    std::string take_lines();
 
     // Used by log_message: adds one composed line.
     void add(const char* line, int length);
@@ -63,6 +70,7 @@ private:
     std::string lines_;
     bool collected_any_ = false;
     bool active_ = true;
+    bool held_;
     LogCapture* outer_;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <unistd.h>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -20,10 +21,12 @@
 #include "common/log.h"
 #include "common/log_escape.h"
 #include "driver/option_kinds.h"
+#include "driver/parallel_conversion.h"
 #include "driver/password_store.h"
 #include "driver/paths.h"
 #include "driver/run_context.h"
 #include "driver/run_record.h"
+#include "driver/temporary_files.h"
 #include "driver/version.h"
 
 namespace tracemill {
@@ -63,6 +66,7 @@ struct Rows {
     arg_lit* delete_converted;
     arg_lit* no_append_root;
     arg_int* buffer;
+    arg_int* jobs;
     struct arg_end* end;
 };
 
@@ -143,6 +147,8 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     table.add(rows.delete_converted = arg_lit0("d", "delete-converted", "deletes files after conversion if specified"));
     table.add(rows.no_append_root = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders"));
     table.add(rows.buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file"));
+    table.add(rows.jobs = arg_int0("j", "jobs", "<n>",
+                                   "convert up to <n> files at once, defaults to the number of cores"));
     table.add(path_list_option("p", "password-file", nullptr, 0, 1,
                                "where to find device passwords for encrypted files, defaults to \"passwords.json\"",
                                &context.password_files));
@@ -203,6 +209,17 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     options.no_append_root = rows.no_append_root->count == 1;
     options.non_interactive = rows.non_interactive->count == 1;
     options.buffer_size = rows.buffer->count == 1 ? int64_t{rows.buffer->ival[0]} : -1;
+    if (rows.jobs->count == 1) {
+        if (rows.jobs->ival[0] < 1) {
+            TM_LOG(kFatal, "Number of jobs must be at least 1: %d", rows.jobs->ival[0]);
+            exit_status = kBadValue;
+            return false;
+        }
+        options.jobs = std::min(rows.jobs->ival[0], kMaxJobs);
+    } else {
+        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+        options.jobs = cores > 1 ? static_cast<int>(std::min(cores, long{kMaxJobs})) : 1;
+    }
     // The table and its rows go with this function: the format takes its values now.
     format.take_options();
     if (report != nullptr && report->count == 1) options.report_path = report->sval[0];
@@ -233,7 +250,20 @@ int run(int argc, char** argv, OutputFormat& format) {
     ConversionContext conversion{context->input_fs.get(), context->output_fs(), true, &context->options,
                                  sink.get(), FileInfo{}};
     conversion.observer = &record;
+    std::unique_ptr<ParallelConversion> parallel;
+    if (context->options.jobs > 1) {
+        const bool durable = context->options.delete_converted;
+        parallel = std::make_unique<ParallelConversion>(
+            conversion, convert_file, [&format, &context, durable] { return format.new_sink(*context->output_fs(), durable); });
+        if (!parallel->start(context->options.jobs)) return kSetupFailed;
+        conversion.parallel = parallel.get();
+    }
     exit_status = convert_inputs(conversion, context->inputs);
+    if (parallel) {
+        exit_status |= parallel->finish();
+        // Its writers borrow the output root too.
+        parallel.reset();
+    }
     record.finish(exit_status);
     // The writer borrows the output root, so it goes before the context that owns it.
     sink.reset();

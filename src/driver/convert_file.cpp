@@ -16,6 +16,7 @@
 #include "driver/deletion_gate.h"
 #include "driver/file_info.h"
 #include "driver/password_store.h"
+#include "driver/relation_order.h"
 #include "mdf/mdf_file.h"
 #include "mdf/record_iterator.h"
 #include "streams/container_header.h"
@@ -225,8 +226,13 @@ int convert_one_file(ConversionContext& context, std::string_view input_path, st
     result.session = info.session;
     result.split = info.split;
 
-    FileRelation relation = relate_to_previous(context.previous, info);
-    context.previous = info;
+    FileRelation relation;
+    if (context.order != nullptr) {
+        relation = context.order->relate(context.ticket, info);
+    } else {
+        relation = relate_to_previous(context.previous, info);
+        context.previous = info;
+    }
     if (relation.repeated) {
         TM_LOG(kWarn, "Repeated input file (%s, %08" PRIu32 ", %08" PRIu32 ")", info.serial.c_str(), info.session,
                info.split);

@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/hash_map.h"
 #include "streams/byte_stream.h"
 
 namespace tracemill {
@@ -18,8 +20,8 @@ enum class PathKind : int32_t { Other = 0, File = 1, Directory = 2, Missing = 3 
 struct PathInfo {
     PathKind kind = PathKind::Missing;
     uint64_t size = 0;  // regular files only
-    // Identity of a folder, so a walk can notice a folder it is already inside;
-    // both 0 when the root kind cannot tell.
+    // Identity of a file or folder, so a walk can notice a folder it is already
+    // inside or a file it met before; both 0 when the root kind cannot tell.
     uint64_t device = 0;
     uint64_t inode = 0;
 };
@@ -93,6 +95,24 @@ public:
 };
 
 // The base answers every operation with failure; the local kind overrides them.
+// The output paths this run has published under one root, shared by every
+// writer converting into it (one per thread); consulted once per output file.
+class PublishedPaths {
+public:
+    bool contains(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return paths_.contains(path);
+    }
+    void insert(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        paths_.insert(path, true);
+    }
+
+private:
+    std::mutex mutex_;
+    HashMap<std::string, bool> paths_;
+};
+
 class FileSystemRoot {
 public:
     explicit FileSystemRoot(std::string root) : root_(std::move(root)) {}
@@ -129,8 +149,12 @@ public:
         return nullptr;
     }
 
+    // Output paths published under this root in this run.
+    PublishedPaths& published_paths() { return published_paths_; }
+
 private:
     std::string root_;
+    PublishedPaths published_paths_;
 };
 
 // The local disk; none unless `path` is an existing folder.

@@ -9,6 +9,7 @@
 
 #include "common/log.h"
 #include "common/log_escape.h"
+#include "driver/parallel_conversion.h"
 #include "driver/paths.h"
 
 namespace tracemill {
@@ -30,6 +31,11 @@ public:
     // `listed`: the path comes from a folder listing rather than from the user.
     int path(std::string_view in, std::string_view out, bool listed) {
         std::optional<PathInfo> info = context_.input_root->stat(in);
+        // Under -d this may be an earlier file reached again through a link:
+        // whether it is still there is known once the files before it are done.
+        if (info && info->kind == PathKind::File && context_.parallel != nullptr &&
+            context_.options->delete_converted && context_.parallel->wait_when_met_before(*info))
+            info = context_.input_root->stat(in);
         if (!info) {
             // Unlike a missing path this is not the user's doing; the path fails and the walk goes on.
             TM_LOG(kFatal, "Error during stat of %s, exiting", escape_file_name(in).c_str());
@@ -62,15 +68,21 @@ private:
 
     // A path the walk could not use fails like a file that could not be converted.
     int unusable(std::string_view in, int code, const char* reason) {
-        if (context_.observer != nullptr) {
-            FileResult result;
-            result.input_path = in;
-            result.status = FileStatus::Failed;
-            result.result_code = code;
-            result.reason = reason;
-            context_.observer->file_done(result);
-        }
+        FileResult result;
+        result.input_path = in;
+        result.status = FileStatus::Failed;
+        result.result_code = code;
+        result.reason = reason;
+        report(std::move(result));
         return code;
+    }
+
+    // Tells the observer about a file, in its place among the files converted on other threads.
+    void report(FileResult result) {
+        if (context_.parallel != nullptr)
+            context_.parallel->settled(std::move(result));
+        else if (context_.observer != nullptr)
+            context_.observer->file_done(result);
     }
 
     static std::string child(std::string_view parent, const std::string& name) {
@@ -114,34 +126,29 @@ private:
         if (!is_log_file(in)) {
             result.status = FileStatus::PassedOver;
             result.reason = "not a log file";
-            if (context_.observer != nullptr) context_.observer->file_done(result);
+            report(std::move(result));
             return 0;
         }
-        const auto started = std::chrono::steady_clock::now();
-        const int code = convert_with_context(in, out, result);
-        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        result.result_code = code;
-        if (code != 0) {
-            result.status = FileStatus::Failed;
-            if (result.reason.empty()) result.reason = "conversion failed";
-        }
-        if (context_.observer != nullptr) context_.observer->file_done(result);
-        return code;
-    }
-
-    // The file's lines reach the log together, after a line naming the file,
-    // and only when there are any.
-    int convert_with_context(std::string_view in, std::string_view out, FileResult& result) {
-        LogCapture capture(kInfo, "Converting " + escape_file_name(in));
         const size_t cut = std::min(out.size(), file_extension(out).size() + 1);
         const std::string_view stem = out.substr(0, out.size() - cut);
-        if (context_.create_directories && context_.output_root != nullptr)
-            make_dirs(*context_.output_root, parent_folder(stem));
-        context_.result = &result;
-        const int code = convert_(context_, in, stem);
-        context_.result = nullptr;
-        if (code != 0)
-            TM_LOG(kError, "Error during conversion of %s", escape_file_name(in).c_str());
+        // The file's lines reach the log together, after a line naming the
+        // file, and only when there are any.
+        std::string heading = "Converting " + escape_file_name(in);
+        int code = 0;
+        {
+            LogCapture capture(kInfo, heading, context_.parallel != nullptr);
+            if (context_.create_directories && context_.output_root != nullptr)
+                make_dirs(*context_.output_root, parent_folder(stem));
+            if (context_.parallel != nullptr) {
+                // The result comes in its place from the thread that converts it.
+                std::string lines = capture.take_lines();
+                if (!lines.empty()) heading.clear();
+                context_.parallel->submit(std::string(in), std::string(stem), std::move(lines), std::move(heading));
+                return 0;
+            }
+            code = convert_log_file(context_, convert_, in, stem, result);
+        }
+        report(std::move(result));
         return code;
     }
 
@@ -182,6 +189,22 @@ void count_path(FileSystemRoot& root, const std::string& in, std::vector<FolderI
 }
 
 }  // namespace
+
+int convert_log_file(ConversionContext& context, const FileConverter& convert, std::string_view in,
+                     std::string_view stem, FileResult& result) {
+    const auto started = std::chrono::steady_clock::now();
+    context.result = &result;
+    const int code = convert(context, in, stem);
+    context.result = nullptr;
+    if (code != 0) TM_LOG(kError, "Error during conversion of %s", escape_file_name(in).c_str());
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.result_code = code;
+    if (code != 0) {
+        result.status = FileStatus::Failed;
+        if (result.reason.empty()) result.reason = "conversion failed";
+    }
+    return code;
+}
 
 InputCount count_inputs(FileSystemRoot& root, const std::vector<std::string>& inputs) {
     InputCount count;

@@ -12,8 +12,10 @@
 
 namespace tracemill {
 
-// Converts one log file into the output stem; returns 0, 2, 4 or 8.
-using FileConverter = std::function<int(ConversionContext&, std::string_view input, std::string_view stem)>;
+// Converts one log file the walk reached with `convert`, filling `result`
+// (all but the input path) and logging a failure; returns 0, 2, 4 or 8.
+int convert_log_file(ConversionContext& context, const FileConverter& convert, std::string_view in,
+                     std::string_view stem, FileResult& result);
 
 // Walks every input in order (relative to the input root); the OR of all results.
 int convert_inputs(ConversionContext& context, const std::vector<std::string>& inputs,

@@ -126,6 +126,7 @@ LocalOutputTree::~LocalOutputTree() {
 }
 
 int LocalOutputTree::root_fd() {
+    std::lock_guard<std::mutex> lock(root_fd_mutex_);
     if (root_fd_ < 0) root_fd_ = open(root_.empty() ? "/" : root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return root_fd_;
 }
@@ -222,7 +223,7 @@ std::unique_ptr<StagedFile> LocalOutputTree::create_staged(std::string_view rela
         }
     }
     for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        std::string temporary = temporary_name(name, ++temporaries_made_);
+        std::string temporary = temporary_name(name, temporaries_made_.fetch_add(1) + 1);
         // Remembered before it exists, so no interrupt can fall between creation and registration.
         const int slot = remember_temporary(folder_fd, temporary.c_str());
         const int fd = openat(folder_fd, temporary.c_str(), kTemporaryFlags, static_cast<mode_t>(mode));

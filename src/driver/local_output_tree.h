@@ -3,7 +3,9 @@
 // temporary name in their final folder and published by rename.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -33,8 +35,10 @@ private:
     int open_folder(std::string_view folder, bool create, bool report);
 
     std::string root_;
+    // Writers on several threads share the tree; each takes these once per output file.
+    std::mutex root_fd_mutex_;
     int root_fd_ = -1;
-    unsigned temporaries_made_ = 0;  // numbers the temporary names of this run
+    std::atomic<unsigned> temporaries_made_{0};  // numbers the temporary names of this run
 };
 
 }  // namespace tracemill

@@ -23,7 +23,7 @@ bool OutputFile::begin(std::string path, uint32_t mode) {
     bytes_written_ = 0;
     path_ = std::move(path);
     mode_ = mode;
-    failed_ = kept_paths_.contains(path_);
+    failed_ = root_.published_paths().contains(path_);
     if (failed_) TM_LOG(kError, "Output file already written in this run: %s", escape_file_name(path_).c_str());
     return !failed_;
 }
@@ -67,7 +67,7 @@ bool OutputFile::finish(bool keep) {
             ok = false;
         } else {
             published = true;
-            kept_paths_.insert(path_, true);
+            root_.published_paths().insert(path_);
         }
     }
     // Whatever is not published goes; an earlier file of the same name stays as it was.

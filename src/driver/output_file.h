@@ -85,7 +85,6 @@ private:
     bool durable_result_ = false;
     bool published_ = false;
     uint64_t bytes_written_ = 0;  // into the staged file
-    HashMap<std::string, bool> kept_paths_;  // published in this run
 };
 
 }  // namespace tracemill

@@ -56,7 +56,9 @@ std::optional<PathInfo> stat_local_path(const std::string& full_path) {
         if (errno == ENOENT || errno == ENOTDIR) return PathInfo{PathKind::Missing, 0, 0, 0};
         return std::nullopt;
     }
-    if (S_ISREG(st.st_mode)) return PathInfo{PathKind::File, static_cast<uint64_t>(st.st_size), 0, 0};
+    if (S_ISREG(st.st_mode))
+        return PathInfo{PathKind::File, static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_dev),
+                        static_cast<uint64_t>(st.st_ino)};
     if (S_ISDIR(st.st_mode))
         return PathInfo{PathKind::Directory, 0, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     return PathInfo{PathKind::Other, 0, 0, 0};

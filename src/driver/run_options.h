@@ -18,6 +18,7 @@ struct RunOptions {
     bool no_append_root = false;
     bool non_interactive = false;
     int64_t buffer_size = -1;  // -1: the whole file; 0: no read buffer
+    int jobs = 1;              // files converted at once
     std::string report_path;   // --report: "-" for standard output; empty for none
     PasswordStore passwords;
 };

@@ -16,8 +16,8 @@
 namespace tracemill {
 namespace {
 
-// Files are converted one at a time; a few slots leave room for more.
-constexpr int kSlots = 16;
+// One slot per file converted at once (see kMaxJobs), with room to spare.
+constexpr int kSlots = 2 * kMaxJobs;
 
 struct Slot {
     std::atomic<bool> in_use{false};  // claimed by a writer

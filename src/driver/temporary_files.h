@@ -5,6 +5,9 @@
 
 namespace tracemill {
 
+// Files converted at once at most (-j): each holds one temporary file at a time.
+inline constexpr int kMaxJobs = 1024;
+
 // Records the temporary file `name` inside the open folder `folder_fd`
 // (both stay valid until forgotten). Returns the slot, -1 when the registry
 // is full (the file is then not removed on a signal).

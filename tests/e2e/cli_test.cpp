@@ -82,7 +82,7 @@ protected:
 
 const char kUsageOptions[] =
     "Usage: tracemill [-h|--help] [-v|--version] [--verbosity=<n>] [-q|--quiet] [--non-interactive] [-d|--delete-converted] "
-    "[-X|--no-append-root] [-b|--buffer=<n>] [-p|--password-file=<file>] [--report=<file>] "
+    "[-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] [-p|--password-file=<file>] [--report=<file>] "
     "[-f|--trace-format={version1,version2}] [--reserved-column] [-O|--output-directory=<file>] "
     "[-i|--input-files=<file(s)/folder(s)>]";
 
@@ -96,6 +96,7 @@ const char kGlossary[] =
     "  -d, --delete-converted                   deletes files after conversion if specified\n"
     "  -X, --no-append-root                     do not add \"_out\" when converting folders\n"
     "  -b, --buffer=<n>                         buffer size in bytes. 0 disables and -1 takes entire file\n"
+    "  -j, --jobs=<n>                           convert up to <n> files at once, defaults to the number of cores\n"
     "  -p, --password-file=<file>               where to find device passwords for encrypted files, defaults to "
     "\"passwords.json\"\n"
     "  --report=<file>                          write a JSON Lines report of every file and of the run to <file>, - "

@@ -52,10 +52,11 @@ void store(const std::string& path, const Bytes& bytes) {
     store(path, std::string(bytes.begin(), bytes.end()));
 }
 
-Bytes generated_log(uint64_t frames, tools::FrameMix mix = {}) {
+Bytes generated_log(uint64_t frames, tools::FrameMix mix = {}, uint32_t split = 1) {
     tools::GeneratorOptions options;
     options.frames = frames;
     options.mix = mix;
+    options.logger.split = split;
     return tools::write_mdf(tools::generate_log(options)).bytes;
 }
 
@@ -235,25 +236,31 @@ TEST(OutputSafety, EarlierTraceIsReplacedWhole) {
     expect_output_names(dir, {"log_CAN.trc"}, "replaced");
 }
 
-// A run interrupted mid-file removes what it was writing and ends by the signal.
+// A run interrupted mid-file removes what it was writing and ends by the
+// signal, also with files written on several threads at once.
 TEST(OutputSafety, InterruptedRunLeavesNoFileAndEndsByItsSignal) {
-    const Bytes log = generated_log(1'000'000, {.classic = 1, .fd = 0, .remote = 0, .error = 0, .lin = 0});
-    for (int signal_number : {SIGINT, SIGTERM}) {
-        TempDir dir;
-        store(dir / "in/log.mf4", log);
-        fs::create_directories(dir / "in_out");
-        // Without a read buffer the conversion takes seconds: time to interrupt it.
-        const pid_t child = start(dir.path(), {"-b", "0", "in"}, dir / "log.txt");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (names_below(dir / "in_out").empty() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ASSERT_FALSE(names_below(dir / "in_out").empty()) << "the run wrote nothing to interrupt";
-        kill(child, signal_number);
-        const ConverterRun run = finish(child, dir / "log.txt");
-        EXPECT_EQ(run.signal, signal_number) << run.log;
-        expect_output_names(dir, {}, strsignal(signal_number));
-        EXPECT_TRUE(fs::exists(dir / "in/log.mf4"));
-    }
+    std::vector<Bytes> logs;  // three splits: no repeats, so all of them are written
+    for (uint32_t split = 1; split <= 3; ++split)
+        logs.push_back(generated_log(1'000'000, {.classic = 1, .fd = 0, .remote = 0, .error = 0, .lin = 0}, split));
+    for (const char* jobs : {"1", "4"})
+        for (int signal_number : {SIGINT, SIGTERM}) {
+            SCOPED_TRACE(std::string("-j ") + jobs);
+            TempDir dir;
+            for (int i = 0; i < 3; ++i) store(dir / ("in/" + std::string(1, static_cast<char>('a' + i)) + ".mf4"), logs[i]);
+            fs::create_directories(dir / "in_out");
+            // Without a read buffer the conversion takes seconds: time to interrupt it.
+            const pid_t child = start(dir.path(), {"-b", "0", "-j", jobs, "in"}, dir / "log.txt");
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (names_below(dir / "in_out").size() < (jobs[0] == '1' ? 1u : 2u) &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ASSERT_FALSE(names_below(dir / "in_out").empty()) << "the run wrote nothing to interrupt";
+            kill(child, signal_number);
+            const ConverterRun run = finish(child, dir / "log.txt");
+            EXPECT_EQ(run.signal, signal_number) << run.log;
+            expect_output_names(dir, {}, strsignal(signal_number));
+            EXPECT_TRUE(fs::exists(dir / "in/a.mf4"));
+        }
 }
 
 }  // namespace
