@@ -434,8 +434,8 @@ TEST(InputSafety, MappedInputCutShortFailsTheFileNotTheRun) {
 // A file larger than the address space the converter may use is read through
 // a moving window and gives the same trace as without the limit.
 TEST(InputSafety, InputLargerThanTheAddressSpaceConverts) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address-space limits do not apply under the sanitizers' shadow memory";
 #endif
     if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "needs prlimit to limit the address space";
     constexpr uint64_t kLimit = 40ull << 20;
