@@ -4,6 +4,7 @@
 // real offsets, exact binary halfway cases and the neighbours of every
 // decimal rounding boundary.
 #include "text/number_fields.h"
+#include "text/printf_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -21,23 +22,8 @@
 namespace tracemill {
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
 const std::vector<uint8_t> kEightBytes = {1, 2, 3, 4, 5, 6, 7, 8};
 
-std::string decimal_fast(int32_t value, int width) {
-    char out[32];
-    return std::string(out, put_decimal(out, value, width));
-}
-
-std::string printf_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string printf_text(const char* format, ...) {
-    char out[1024];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(out, sizeof out, format, args);
-    va_end(args);
-    return std::string(out, n);
-}
 
 std::string fixed_fast(double value, int precision, int width) {
     char out[512];

@@ -2,6 +2,7 @@
 // same format strings, and the header's start time must keep ten digits.
 #include "trc/trc_line_format.h"
 #include "text/number_fields.h"
+#include "text/printf_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -18,22 +19,7 @@
 namespace tracemill {
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-std::string decimal_fast(int32_t value, int width) {
-    char out[32];
-    return std::string(out, put_decimal(out, value, width));
-}
-
-std::string printf_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string printf_text(const char* format, ...) {
-    char out[1024];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(out, sizeof out, format, args);
-    va_end(args);
-    return std::string(out, n);
-}
 
 BusRecord can_frame(double timestamp, uint32_t id, CanDetails can, std::vector<uint8_t> data, uint8_t bus = 1) {
     BusRecord record;
