@@ -255,6 +255,17 @@ pid_t stopped_process(const std::string& trace) {
     return static_cast<pid_t>(std::atoi(text.c_str() + (line == std::string::npos ? 0 : line + 1)));
 }
 
+// Waits, at most the run's time limit, for the tracer writing `trace` to stop
+// the converter; its process id, or 0 when it never stopped.
+pid_t wait_until_stopped(const std::string& trace) {
+    pid_t stopped = 0;
+    for (auto waited = 0ms; stopped == 0 && waited < kRunTimeLimit; waited += 5ms) {
+        stopped = stopped_process(trace);
+        if (stopped == 0) std::this_thread::sleep_for(5ms);
+    }
+    return stopped;
+}
+
 // The converter is stopped by the tracer right after its first read of the
 // input, the input is changed while it stands still, and it goes on from
 // there: no timing decides what the converter sees.
@@ -286,11 +297,7 @@ TEST(InputSafety, InputChangedDuringTheConversionIsKept) {
         Converter converter({dir.path(), {"-d", "run/"}, false,
                              {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-P", input, "-e", "trace=read,mmap", "-e",
                               "inject=read,mmap:signal=SIGSTOP:when=1"}});
-        pid_t stopped = 0;
-        for (auto waited = 0ms; stopped == 0 && waited < kRunTimeLimit; waited += 5ms) {
-            stopped = stopped_process(trace);
-            if (stopped == 0) std::this_thread::sleep_for(5ms);
-        }
+        const pid_t stopped = wait_until_stopped(trace);
         ASSERT_NE(stopped, 0) << c.name << ": the converter never stopped at its first read of the input\n"
                               << read_file(trace);
         const std::string before = read_file(input);
@@ -410,11 +417,7 @@ TEST(InputSafety, MappedInputCutShortFailsTheFileNotTheRun) {
         Converter converter({dir.path(), {"-d", "run/"}, false,
                              {"/usr/bin/strace", "-f", "-qq", "-o", trace, "-P", input, "-e", "trace=mmap", "-e",
                               "inject=mmap:signal=SIGSTOP:when=1"}});
-        pid_t stopped = 0;
-        for (auto waited = 0ms; stopped == 0 && waited < kRunTimeLimit; waited += 5ms) {
-            stopped = stopped_process(trace);
-            if (stopped == 0) std::this_thread::sleep_for(5ms);
-        }
+        const pid_t stopped = wait_until_stopped(trace);
         ASSERT_NE(stopped, 0) << "the converter never mapped the input\n" << read_file(trace);
         const auto cut = fs::file_size(input) / 3;
         fs::resize_file(input, page_aligned ? cut & ~uintmax_t{4095} : cut | 1);
