@@ -224,9 +224,8 @@ std::unique_ptr<StagedFile> LocalOutputTree::create_staged(std::string_view rela
     }
     for (unsigned attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         std::string temporary = temporary_name(name, temporaries_made_.fetch_add(1) + 1);
-        // Remembered before it exists, so no interrupt can fall between creation and registration.
-        const int slot = remember_temporary(folder_fd, temporary.c_str());
-        const int fd = openat(folder_fd, temporary.c_str(), kTemporaryFlags, static_cast<mode_t>(mode));
+        int slot = -1;
+        const int fd = open_remembered_temporary(folder_fd, temporary.c_str(), kTemporaryFlags, mode, &slot);
         if (fd >= 0) {
             auto staged = std::unique_ptr<StagedFile>(
                 new (std::nothrow) LocalStagedFile(folder_fd, fd, slot, temporary, name, path));
@@ -238,7 +237,6 @@ std::unique_ptr<StagedFile> LocalOutputTree::create_staged(std::string_view rela
             }
             return staged;
         }
-        forget_temporary(slot);
         if (errno != EEXIST) {
             log_os_error("Could not create a temporary file for", path, errno);
             break;

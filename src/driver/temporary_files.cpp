@@ -1,11 +1,19 @@
 // The registry of temporary files and the interrupt handler that removes
-// them. The handler only reads lock-free atomics and calls unlinkat, write
-// (clearing a status line) and raise, which are async-signal-safe.
+// them. The handler only uses lock-free atomics and calls nanosleep, unlinkat,
+// write (clearing a status line) and raise, which are async-signal-safe.
+//
+// Other threads go on converting while the handler runs, so a file could be
+// created just after the handler looked at its slot. Creation therefore runs
+// with the interrupts blocked on its thread and counted in `creating`: the
+// handler first raises `interrupted`, which stops new creations, then waits
+// until the ones under way are registered, and only then removes them all.
 #include "driver/temporary_files.h"
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,8 +36,17 @@ struct Slot {
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 Slot slots[kSlots];
+std::atomic<bool> interrupted{false};
+std::atomic<int> creating{0};  // creations under way
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void on_interrupt(int signal_number) {
+    interrupted.store(true);
+    // A creation never runs on this thread (its interrupts are blocked), so this ends.
+    while (creating.load() != 0) {
+        const timespec nap{0, 100'000};
+        nanosleep(&nap, nullptr);
+    }
     for (Slot& slot : slots) {
         if (slot.ready.load(std::memory_order_acquire)) unlinkat(slot.folder_fd, slot.name, 0);
     }
@@ -40,7 +57,9 @@ void on_interrupt(int signal_number) {
 
 }  // namespace
 
-int remember_temporary(int folder_fd, const char* name) {
+namespace {
+
+int claim_slot(int folder_fd, const char* name) {
     if (std::strlen(name) > NAME_MAX) return -1;
     for (int i = 0; i < kSlots; ++i) {
         Slot& slot = slots[i];
@@ -48,10 +67,41 @@ int remember_temporary(int folder_fd, const char* name) {
         if (!slot.in_use.compare_exchange_strong(expected, true)) continue;
         slot.folder_fd = folder_fd;
         std::strcpy(slot.name, name);
-        slot.ready.store(true, std::memory_order_release);
         return i;
     }
     return -1;
+}
+
+}  // namespace
+
+int open_remembered_temporary(int folder_fd, const char* name, int flags, unsigned mode, int* slot) {
+    sigset_t interrupts, previous;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+    creating.fetch_add(1);
+    if (interrupted.load()) {
+        // The handler runs on another thread and ends the process.
+        creating.fetch_sub(1);
+        for (;;) pause();
+    }
+    *slot = claim_slot(folder_fd, name);
+    const int fd = openat(folder_fd, name, flags, static_cast<mode_t>(mode));
+    const int error = errno;
+    if (*slot >= 0) {
+        // Only a file this run created may be removed on a signal.
+        if (fd >= 0) {
+            slots[*slot].ready.store(true, std::memory_order_release);
+        } else {
+            slots[*slot].in_use.store(false, std::memory_order_release);
+            *slot = -1;
+        }
+    }
+    creating.fetch_sub(1);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return fd;
 }
 
 void forget_temporary(int slot) {

@@ -8,10 +8,13 @@ namespace tracemill {
 // Files converted at once at most (-j): each holds one temporary file at a time.
 inline constexpr int kMaxJobs = 1024;
 
-// Records the temporary file `name` inside the open folder `folder_fd`
-// (both stay valid until forgotten). Returns the slot, -1 when the registry
-// is full (the file is then not removed on a signal).
-int remember_temporary(int folder_fd, const char* name);
+// Creates the temporary file `name` inside the open folder `folder_fd` with
+// openat(flags, mode) and remembers it (the folder stays open until the slot
+// is forgotten). Returns the descriptor, or -1 with errno set; `*slot` is the
+// slot to forget, -1 when the registry was full (the file is then not removed
+// on a signal). Once an interrupt is being handled no file is created: the
+// caller waits for the end of the run.
+int open_remembered_temporary(int folder_fd, const char* name, int flags, unsigned mode, int* slot);
 
 // Forgets a slot from remember_temporary; -1 is ignored.
 void forget_temporary(int slot);
