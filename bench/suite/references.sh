@@ -107,7 +107,7 @@ measure_references() {
   local decrypt_mbs="" openssl_mbs=""
   if [ -x "$build/tracemill_bench" ]; then
     decrypt_mbs=$("$build/tracemill_bench" --benchmark_filter='^BM_DecryptInPlace$' --benchmark_format=csv 2>/dev/null |
-      awk -F, '/^"BM_DecryptInPlace"/ { printf "%.0f\n", $7 / 1e6 }')
+      awk -F, '/^"BM_DecryptInPlace"/ { printf "%.0f\n", $6 / 1e6 }')
   fi
   openssl_mbs=$(openssl speed -decrypt -evp aes-256-gcm -seconds 1 -bytes 65536 2>/dev/null |
     awk '/^AES-256-GCM/ { sub(/k$/, "", $2); printf "%.0f\n", $2 / 1000 }')
