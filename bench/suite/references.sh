@@ -48,17 +48,19 @@ dd_seconds() {
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
 }
 
-# Median wall seconds of RUNS converter runs with the given arguments (after a warm-up).
+# Median wall seconds of RUNS converter runs with the given arguments (after
+# a warm-up). The outputs stay until the last run, as in measure_case.
 converter_median() {
   local bin=$1 out=$2 runs=$3 i wall rss cpu walls=()
   shift 3
+  rm -rf "$out"
   run_once "$bin" "$out/warm-up" "$out/log" "$@" >/dev/null || return 1
   for ((i = 0; i < runs; i++)); do
     sync
     read -r wall rss cpu < <(run_once "$bin" "$out/$i" "$out/log" "$@") || return 1
     walls+=("$wall")
-    rm -rf "${out:?}/$i"
   done
+  rm -rf "$out"
   median "${walls[@]}"
 }
 
@@ -96,7 +98,6 @@ measure_references() {
     sync
     read -r wall rss cpu < <(run_once "$bin" "$out/p$i" "$out/log" "$plain") || return 1
     tm+=("$wall")
-    rm -rf "${out:?}/p$i"
     dds+=("$(dd_seconds "$trace_size" "$out")")
   done
   local tm_s dd_s
