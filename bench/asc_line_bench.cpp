@@ -1,5 +1,6 @@
-// What an ASCII trace line costs, beside the TRC 2.1 line of the same
-// records: formatting into the reused line buffer without writing anywhere.
+// What an ASCII trace line costs: formatting prepared CAN records into the
+// reused line buffer without writing them anywhere. The records are those of
+// BM_Trc21Lines, whose rate this one is measured against.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -8,7 +9,6 @@
 
 #include "asc/asc_line_format.h"
 #include "mdf/bus_record.h"
-#include "trc/trc_line_format.h"
 
 namespace tracemill {
 namespace {
@@ -60,24 +60,7 @@ void BM_AscLines(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
-// The same records as TRC 2.1 lines: the rate the ASCII lines are measured against.
-void BM_AscReferenceTrc21Lines(benchmark::State& state) {
-    const std::vector<BusRecord> records = sample_records();
-    std::vector<char> line(trc_line_capacity(64));
-    int32_t number = 1;
-    size_t bytes = 0;
-    for (auto _ : state) {
-        for (const BusRecord& r : records) {
-            bytes += format_trc21_line(line.data(), number++, r.timestamp * 1000, r);
-            benchmark::DoNotOptimize(line.data());
-        }
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records.size()));
-    state.SetBytesProcessed(static_cast<int64_t>(bytes));
-}
-
 BENCHMARK(BM_AscLines);
-BENCHMARK(BM_AscReferenceTrc21Lines);
 
 }  // namespace
 }  // namespace tracemill

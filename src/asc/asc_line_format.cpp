@@ -45,7 +45,7 @@ char* put_identifier_column(char* out, uint32_t id, bool extended) {
     return out + 16;
 }
 
-// "%d" of a count, and the number of its characters past the end are blanks.
+// "%d" of a count; may store blanks past its end.
 char* put_count(char* out, size_t count) {
     if (count <= 255) return out + put_byte_decimal(out, static_cast<uint8_t>(count)).length;
     return put_decimal(out, static_cast<int32_t>(count), 0);
