@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -120,6 +121,13 @@ std::string_view holding_folder(std::string_view input) {
     return slash == std::string_view::npos || input.size() < 2 ? std::string_view() : input.substr(0, slash + 1);
 }
 
+// "." segments out and ".." taken back a level as text, so that "./a/x.MF4"
+// from find and "a/x.MF4" name one place and one shard.
+void lexically_normalize(std::string& path) {
+    if (path.find("/.") == std::string::npos) return;
+    path = std::filesystem::path(path).lexically_normal().generic_string();
+}
+
 // The longest common folder of two folders that both end in "/".
 std::string_view common_folder(std::string_view a, std::string_view b) {
     size_t same = 0;
@@ -131,6 +139,8 @@ std::string_view common_folder(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool find_list_root(RunContext& context, std::string base, int& exit_status) {
+    for (std::string& input : context.inputs) lexically_normalize(input);
+    lexically_normalize(base);
     if (base.empty()) {
         std::string_view common;
         for (size_t i = 0; i < context.inputs.size(); ++i) {
