@@ -17,6 +17,7 @@
 #include "driver/exit_status_table.h"
 #include "driver/flag_values.h"
 #include "driver/output_sink.h"
+#include "driver/input_list.h"
 #include "driver/input_walk.h"
 #include "common/log.h"
 #include "common/log_escape.h"
@@ -26,6 +27,7 @@
 #include "driver/paths.h"
 #include "driver/run_context.h"
 #include "driver/run_record.h"
+#include "driver/shard.h"
 #include "driver/temporary_files.h"
 #include "driver/version.h"
 
@@ -37,6 +39,7 @@ constexpr char kProgramName[] = "tracemill";
 constexpr int kMaxParseErrors = 20;
 
 // Exit statuses of the command line and of the set-up before the first file.
+constexpr int kInputMissing = 1;
 constexpr int kSetupFailed = 129;
 constexpr int kMissingValue = 130;
 constexpr int kBadValue = 131;
@@ -67,6 +70,10 @@ struct Rows {
     arg_lit* no_append_root;
     arg_int* buffer;
     arg_int* jobs;
+    arg_str* files_from;
+    arg_lit* null_separated;
+    arg_str* shard;
+    void* inputs;
     struct arg_end* end;
 };
 
@@ -114,6 +121,41 @@ void drop_repeated_inputs(std::vector<std::string>& inputs) {
     inputs = std::move(kept);
 }
 
+// With --files-from the arguments may name no input at all: the positional
+// row's "missing" error is dropped. Returns how many errors are left.
+int waive_missing_inputs(struct arg_end* end, const void* inputs_row) {
+    int kept = 0;
+    for (int i = 0; i < end->count; ++i) {
+        if (end->parent[i] == inputs_row && end->error[i] == kOptionTooFew) continue;
+        end->error[kept] = end->error[i];
+        end->parent[kept] = end->parent[i];
+        end->argval[kept] = end->argval[i];
+        ++kept;
+    }
+    end->count = kept;
+    return kept;
+}
+
+// The inputs of --files-from after those of the arguments, made absolute like them.
+bool add_listed_inputs(RunContext& context, const Rows& rows, int& exit_status) {
+    if (rows.files_from->count == 0) {
+        if (rows.null_separated->count > 0) TM_LOG(kWarn, "--null changes nothing without --files-from");
+        return true;
+    }
+    std::vector<std::string> listed;
+    if (!read_input_list(rows.files_from->sval[0], rows.null_separated->count > 0 ? '\0' : '\n', listed)) {
+        exit_status = kInputMissing;
+        return false;
+    }
+    TM_LOG(kInfo, "%ld input(s) listed in %s", static_cast<long>(listed.size()),
+           escape_file_name(rows.files_from->sval[0]).c_str());
+    for (std::string& path : listed) {
+        normalize_path(path);
+        context.inputs.push_back(std::move(path));
+    }
+    return true;
+}
+
 bool open_roots(RunContext& context, int& exit_status) {
     context.input_fs = local_root_new(context.input_root);
     if (!context.input_fs) {
@@ -156,6 +198,18 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     arg_str* report = arg_str0(nullptr, "report", "<file>",
                                "write a JSON Lines report of every file and of the run to <file>, - for standard output");
     table.add(report);
+    table.add(rows.files_from = arg_str0(nullptr, "files-from", "<file>",
+                                         "also convert the paths listed in <file>, one per line, - for standard input"));
+    table.add(rows.null_separated =
+                  arg_lit0(nullptr, "null", "names in the --files-from list end with NUL, as find -print0 writes them"));
+    std::vector<std::string> base;
+    table.add(path_list_option(nullptr, "base", "<folder>", 0, 1,
+                               "the folder whose tree is mirrored in the output, defaults to the longest common "
+                               "folder of the inputs with --files-from",
+                               &base));
+    table.add(rows.shard = arg_str0(nullptr, "shard", "<k/n>",
+                                    "convert only the k-th of n shards of the log files; the files of one folder "
+                                    "are in one shard"));
     if (!format.add_options(table.entries)) {
         exit_status = kSetupFailed;
         return false;
@@ -163,8 +217,8 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     table.add(path_list_option("O", "output-directory", nullptr, 0, 1, "where to place the converted files",
                                &context.output_dirs));
     table.add(arg_lit0("i", "input-files=<file(s)/folder(s)>", "list of input files/folders, must have common root"));
-    table.add(path_list_option(nullptr, nullptr, "file(s)/folder(s)", 1, std::max(argc - 1, 1), nullptr,
-                               &context.inputs));
+    table.add(rows.inputs = path_list_option(nullptr, nullptr, "file(s)/folder(s)", 1, std::max(argc - 1, 1),
+                                             nullptr, &context.inputs));
     table.add(rows.end = arg_end(kMaxParseErrors));
     if (!table.complete()) {
         exit_status = kSetupFailed;
@@ -174,7 +228,8 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
     std::vector<char*> rest;
     const std::vector<ValueToFlag> values_to_flags = split_off_values_to_flags(table.data(), argc, argv, rest);
     // Values to flags are kept out of argtable's parse; help and version still win over them.
-    const int errors = arg_parse(static_cast<int>(rest.size()) - 1, rest.data(), table.data());
+    int errors = arg_parse(static_cast<int>(rest.size()) - 1, rest.data(), table.data());
+    if (errors > 0 && rows.files_from->count > 0) errors = waive_missing_inputs(rows.end, rows.inputs);
     if (rows.help->count > 0 || argc == 1) {
         print_help(table.data());
         return false;
@@ -220,14 +275,26 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
         const long cores = sysconf(_SC_NPROCESSORS_ONLN);
         options.jobs = cores > 1 ? static_cast<int>(std::min(cores, long{kMaxJobs})) : 1;
     }
+    if (rows.shard->count == 1 && !parse_shard(rows.shard->sval[0], options.shard)) {
+        TM_LOG(kFatal, "Shard must be k/n with 1 <= k <= n: %s", escape_file_text(rows.shard->sval[0]).c_str());
+        exit_status = kBadValue;
+        return false;
+    }
     // The table and its rows go with this function: the format takes its values now.
     format.take_options();
     if (report != nullptr && report->count == 1) options.report_path = report->sval[0];
 
+    if (!add_listed_inputs(context, rows, exit_status)) return false;
     drop_repeated_inputs(context.inputs);
     if (!load_password_store(context, exit_status)) return false;
     TM_LOG(kInfo, "%ld password(s) loaded", static_cast<long>(options.passwords.size()));
-    if (!find_input_root(context, exit_status)) return false;
+    // A list or a base folder may hold inputs from many folders; otherwise they share one parent.
+    const bool list_root = rows.files_from->count > 0 || !base.empty();
+    if (!(list_root ? find_list_root(context, base.empty() ? std::string() : base.front(), exit_status)
+                    : find_input_root(context, exit_status)))
+        return false;
+    if (options.shard.count > 1)
+        TM_LOG(kInfo, "Converting shard %u of %u", options.shard.index, options.shard.count);
     return open_roots(context, exit_status);
 }
 

@@ -14,7 +14,7 @@ struct ExitStatusRow {
 };
 constexpr ExitStatusRow kExitStatusRows[] = {
     {0, "every input converted, passed over as not a log file, or skipped as a repeat; help or version printed"},
-    {1, "an input does not exist, or the password file (named with -p, or an existing passwords.json) cannot be "
+    {1, "an input does not exist, the --files-from list cannot be read, or the password file (named with -p, or an existing passwords.json) cannot be "
         "opened and read as a regular file"},
     {2, "no password for an encrypted file, or its decryption failed"},
     {4, "decompression failed"},
@@ -27,8 +27,9 @@ constexpr ExitStatusRow kExitStatusRows[] = {
      "context or trace writer cannot be created; the --report file cannot be created"},
     {130, "command-line error: an option lacks its value (nothing printed)"},
     {131, "command-line error: an argument that is not an integer where one is needed, an argument that "
-                "matches nothing, or a verbosity outside 0..5 (nothing printed)"},
-    {132, "the inputs do not share one parent folder, or an input lies directly in a file-system or drive root"},
+                "matches nothing, or a verbosity outside 0..5 (nothing printed); a --shard other than k/n with 1 <= k <= n (logged)"},
+    {132, "the inputs do not share one parent folder, or an input lies directly in a file-system or drive root; "
+          "with --files-from or --base, an input lies outside the base folder"},
     {134, "any other command-line error; the errors are printed on standard output"},
 };
 

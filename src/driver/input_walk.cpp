@@ -31,6 +31,8 @@ public:
     // `listed`: the path comes from a folder listing rather than from the user.
     int path(std::string_view in, std::string_view out, bool listed) {
         std::optional<PathInfo> info = context_.input_root->stat(in);
+        // Another shard's file, or its missing or unusable path, is that shard's to report.
+        if ((!info || info->kind != PathKind::Directory) && !ours(in)) return 0;
         // Under -d this may be an earlier file reached again through a link:
         // whether it is still there is known once the files before it are done.
         if (info && info->kind == PathKind::File && context_.parallel != nullptr &&
@@ -59,6 +61,9 @@ public:
     }
 
 private:
+    // Whether the file or failed path `in` belongs to the run's shard.
+    bool ours(std::string_view in) const { return context_.options == nullptr || context_.options->shard.holds(in); }
+
     bool on_current_path(const PathInfo& info) const {
         if (info.device == 0 && info.inode == 0) return false;
         for (const FolderId& id : open_folders_)
@@ -101,7 +106,8 @@ private:
         const FolderListing listing = context_.input_root->list(in);
         int result = 0;
         // A folder gone since it was looked at is passed over like a vanished file.
-        if (listing.error != 0 && listing.error != ENOENT) {
+        // A folder that cannot be listed is reported by the shard of the files it holds.
+        if (listing.error != 0 && listing.error != ENOENT && ours(child(in, "x"))) {
             TM_LOG(kError, "Could not list folder %s: %s", escape_file_name(in).c_str(), std::strerror(listing.error));
             result = kUnusablePath;
         }
@@ -109,6 +115,7 @@ private:
         for (const FolderEntry& entry : listing.entries) {
             const std::string child_in = child(in, entry.name);
             if (entry.error != 0) {
+                if (!ours(child_in)) continue;
                 TM_LOG(kError, "Error during stat of %s: %s", escape_file_name(child_in).c_str(),
                        std::strerror(entry.error));
                 result |= kUnusablePath;
@@ -166,12 +173,12 @@ std::string with_out_suffix(std::string_view folder) {
 }
 
 // The counting walk: the same order and the same loop guard, no messages.
-void count_path(FileSystemRoot& root, const std::string& in, std::vector<FolderId>& open_folders,
+void count_path(FileSystemRoot& root, const Shard& shard, const std::string& in, std::vector<FolderId>& open_folders,
                 InputCount& count) {
     const std::optional<PathInfo> info = root.stat(in);
     if (!info) return;
     if (info->kind == PathKind::File) {
-        if (is_log_file(in)) {
+        if (is_log_file(in) && shard.holds(in)) {
             ++count.files;
             count.bytes += info->size;
         }
@@ -184,7 +191,7 @@ void count_path(FileSystemRoot& root, const std::string& in, std::vector<FolderI
     std::string prefix = in;
     if (!prefix.empty() && prefix.back() != '/') prefix += '/';
     for (const FolderEntry& entry : root.list(in).entries)
-        if (entry.error == 0) count_path(root, prefix + entry.name, open_folders, count);
+        if (entry.error == 0) count_path(root, shard, prefix + entry.name, open_folders, count);
     open_folders.pop_back();
 }
 
@@ -206,10 +213,10 @@ int convert_log_file(ConversionContext& context, const FileConverter& convert, s
     return code;
 }
 
-InputCount count_inputs(FileSystemRoot& root, const std::vector<std::string>& inputs) {
+InputCount count_inputs(FileSystemRoot& root, const std::vector<std::string>& inputs, const Shard& shard) {
     InputCount count;
     std::vector<FolderId> open_folders;
-    for (const std::string& input : inputs) count_path(root, input, open_folders, count);
+    for (const std::string& input : inputs) count_path(root, shard, input, open_folders, count);
     return count;
 }
 

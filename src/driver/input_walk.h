@@ -9,6 +9,7 @@
 
 #include "driver/conversion_context.h"
 #include "driver/file_system_root.h"
+#include "driver/shard.h"
 
 namespace tracemill {
 
@@ -25,13 +26,14 @@ int convert_inputs(ConversionContext& context, const std::vector<std::string>& i
 int walk_path(ConversionContext& context, std::string_view in, std::string_view out,
               const FileConverter& convert = convert_file);
 
-// The log files a walk over `inputs` will meet and their bytes, counted by a
-// quiet walk (nothing logged, unusable paths left out) for showing progress.
+// The log files of `shard` a walk over `inputs` will meet and their bytes,
+// counted by a quiet walk (nothing logged, unusable paths left out) for
+// showing progress.
 struct InputCount {
     uint64_t files = 0;
     uint64_t bytes = 0;
 };
-InputCount count_inputs(FileSystemRoot& root, const std::vector<std::string>& inputs);
+InputCount count_inputs(FileSystemRoot& root, const std::vector<std::string>& inputs, const Shard& shard = {});
 
 // Creates every missing level of `folder` under `root`; true when all exist as folders.
 bool make_dirs(FileSystemRoot& root, std::string_view folder);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -108,6 +109,64 @@ bool find_input_root(RunContext& context, int& exit_status) {
     context.input_root = std::string(candidates.front());
     const size_t root_length = context.input_root.size();
     for (std::string& input : context.inputs) input.erase(0, std::min(input.size(), root_length));
+    return true;
+}
+
+namespace {
+
+// The folder holding `input` ("/logs/" for "/logs/a.MF4" and for "/logs/run1/"); empty when none.
+std::string_view holding_folder(std::string_view input) {
+    if (input.size() > 1 && input.back() == '/') input.remove_suffix(1);
+    const size_t slash = input.rfind('/');
+    return slash == std::string_view::npos || input.size() < 2 ? std::string_view() : input.substr(0, slash + 1);
+}
+
+// "." segments out and ".." taken back a level as text, so that "./a/x.MF4"
+// from find and "a/x.MF4" name one place and one shard.
+void lexically_normalize(std::string& path) {
+    if (path.find("/.") == std::string::npos) return;
+    path = std::filesystem::path(path).lexically_normal().generic_string();
+}
+
+// The longest common folder of two folders that both end in "/".
+std::string_view common_folder(std::string_view a, std::string_view b) {
+    size_t same = 0;
+    while (same < a.size() && same < b.size() && a[same] == b[same]) ++same;
+    const size_t slash = a.substr(0, same).rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : a.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool find_list_root(RunContext& context, std::string base, int& exit_status) {
+    for (std::string& input : context.inputs) lexically_normalize(input);
+    lexically_normalize(base);
+    if (base.empty()) {
+        std::string_view common;
+        for (size_t i = 0; i < context.inputs.size(); ++i) {
+            const std::string_view folder = holding_folder(context.inputs[i]);
+            if (folder.empty()) {
+                TM_LOG(kFatal, "Could not find root for %s", escape_file_name(context.inputs[i]).c_str());
+                exit_status = 132;
+                return false;
+            }
+            common = i == 0 ? folder : common_folder(common, folder);
+        }
+        base = context.inputs.empty() ? "." : std::string(common);
+        if (context.inputs.empty()) normalize_path(base);
+    }
+    if (base.empty() || base.back() != '/') base += '/';
+    for (const std::string& input : context.inputs) {
+        // The base itself is no input inside it: its trace tree would have no name.
+        if (input.size() <= base.size() || input.compare(0, base.size(), base) != 0) {
+            TM_LOG(kFatal, "Input %s lies outside the base folder %s", escape_file_name(input).c_str(),
+                   escape_file_name(base).c_str());
+            exit_status = 132;
+            return false;
+        }
+    }
+    for (std::string& input : context.inputs) input.erase(0, base.size());
+    context.input_root = std::move(base);
     return true;
 }
 

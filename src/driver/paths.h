@@ -20,6 +20,13 @@ void normalize_path(std::string& path);
 // inputs relative to it. False with exit status 132 when there is none.
 bool find_input_root(RunContext& context, int& exit_status);
 
+// For input lists: sets context.input_root to `base` (made to end in "/") or,
+// when `base` is empty, to the longest common folder of the inputs' parent
+// folders (the working folder when there are no inputs), and rewrites the
+// inputs relative to it. False with exit status 132 when an input lies outside
+// `base` or has no parent folder.
+bool find_list_root(RunContext& context, std::string base, int& exit_status);
+
 // The text after the last "." of the last path segment; empty when the name has no ".".
 std::string_view file_extension(std::string_view path);
 // Extension mf4, mfc, mfe or mfm in any letter case.

@@ -6,6 +6,7 @@
 
 #include "common/hash_map.h"
 #include "common/secret_text.h"
+#include "driver/shard.h"
 
 namespace tracemill {
 
@@ -20,6 +21,7 @@ struct RunOptions {
     int64_t buffer_size = -1;  // -1: the whole file; 0: no read buffer
     int jobs = 1;              // files converted at once
     std::string report_path;   // --report: "-" for standard output; empty for none
+    Shard shard;               // --shard: the part of the log files this run converts
     PasswordStore passwords;
 };
 

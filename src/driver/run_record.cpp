@@ -18,7 +18,7 @@ bool RunRecord::start(const RunContext& context) {
     if (!context.options.non_interactive && isatty(STDERR_FILENO) == 1) {
         struct winsize size {};
         const int width = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-        progress_ = std::make_unique<ProgressLine>(count_inputs(*context.input_fs, context.inputs), width);
+        progress_ = std::make_unique<ProgressLine>(count_inputs(*context.input_fs, context.inputs, context.options.shard), width);
     }
     return true;
 }

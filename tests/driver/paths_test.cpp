@@ -147,3 +147,44 @@ TEST(FindInputRoot, CommonParentFolderOrStatus132) {
 
 }  // namespace
 }  // namespace tracemill
+
+namespace tracemill {
+namespace {
+
+TEST(FindListRoot, BaseFolderOrLongestCommonFolder) {
+    struct Case {
+        std::vector<std::string> inputs;
+        std::string base;
+        std::string root;  // empty: refused with 132
+        std::vector<std::string> relative;
+    };
+    const std::vector<Case> cases = {
+        {{"/logs/a/x.MF4", "/logs/b/c/y.MF4"}, "", "/logs/", {"a/x.MF4", "b/c/y.MF4"}},
+        {{"/logs/run1/", "/logs/run1/x.MF4"}, "", "/logs/", {"run1/", "run1/x.MF4"}},
+        {{"/logs/ab/x.MF4", "/logs/a/y.MF4"}, "", "/logs/", {"ab/x.MF4", "a/y.MF4"}},
+        {{"/a.MF4", "/b/c.MF4"}, "", "/", {"a.MF4", "b/c.MF4"}},
+        {{"/logs/./a/x.MF4", "/logs/b/../c/"}, "/logs/.", "/logs/", {"a/x.MF4", "c/"}},
+        {{}, "/logs", "/logs/", {}},
+        {{"/logs/ab/y.MF4"}, "/logs/a/", "", {}},
+        {{"/logs/"}, "/logs/", "", {}},  // the base itself
+        {{"/"}, "", "", {}},
+    };
+    set_log_threshold(0);
+    for (const Case& c : cases) {
+        RunContext context;
+        context.inputs = c.inputs;
+        int status = 0;
+        StderrCapture capture;
+        EXPECT_EQ(find_list_root(context, c.base, status), !c.root.empty()) << c.base;
+        const std::string log = capture.text();
+        EXPECT_EQ(status, c.root.empty() ? 132 : 0) << c.base;
+        EXPECT_EQ(log.empty(), !c.root.empty()) << log;
+        if (!c.root.empty()) {
+            EXPECT_EQ(context.input_root, c.root);
+            EXPECT_EQ(context.inputs, c.relative);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tracemill

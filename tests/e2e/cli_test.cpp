@@ -83,6 +83,7 @@ protected:
 const char kUsageOptions[] =
     "Usage: tracemill [-h|--help] [-v|--version] [--verbosity=<n>] [-q|--quiet] [--non-interactive] [-d|--delete-converted] "
     "[-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] [-p|--password-file=<file>] [--report=<file>] "
+    "[--files-from=<file>] [--null] [--base=<folder>] [--shard=<k/n>] "
     "[-f|--trace-format={version1,version2}] [--reserved-column] [-O|--output-directory=<file>] "
     "[-i|--input-files=<file(s)/folder(s)>]";
 
@@ -101,6 +102,14 @@ const char kGlossary[] =
     "\"passwords.json\"\n"
     "  --report=<file>                          write a JSON Lines report of every file and of the run to <file>, - "
     "for standard output\n"
+    "  --files-from=<file>                      also convert the paths listed in <file>, one per line, - for standard "
+    "input\n"
+    "  --null                                   names in the --files-from list end with NUL, as find -print0 writes "
+    "them\n"
+    "  --base=<folder>                          the folder whose tree is mirrored in the output, defaults to the "
+    "longest common folder of the inputs with --files-from\n"
+    "  --shard=<k/n>                            convert only the k-th of n shards of the log files; the files of one "
+    "folder are in one shard\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
     "  --reserved-column                        add the reserved column \"R\" to TRC 2.1 lines, for readers that "
     "require it\n"
