@@ -1,25 +1,25 @@
 // The binary log writer: every CAN and LIN record of an input as one object,
-// the objects gathered into log containers of up to 128 KiB that are deflated
-// with zlib one at a time.
+// the objects gathered into log containers of up to 128 KiB that the
+// container packer deflates with zlib while the next ones fill.
 //
 // The file starts with a header of zeros; the real header (sizes, object
 // count, end time) replaces it once the last container is written. Object
 // timestamps count nanoseconds from the file's start time, the first
 // record's time cut to the millisecond the header can show. The per-record
-// path encodes into the container buffer and allocates nothing; the zlib
-// stream and both buffers live as long as the sink.
+// path encodes into the container being filled and allocates nothing; the
+// packer's buffers, zlib streams and threads live as long as the sink.
 #include "blf/blf_writer.h"
-
-#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <vector>
+#include <span>
+#include <thread>
 
 #include "blf/blf_file_header.h"
 #include "blf/blf_layout.h"
 #include "blf/blf_objects.h"
+#include "blf/container_packer.h"
 #include "common/log.h"
 #include "driver/output_file.h"
 
@@ -44,12 +44,8 @@ int64_t floor_milliseconds(double seconds) {
 class BlfWriter final : public OutputSink {
 public:
     BlfWriter(FileSystemRoot& output_root, bool durable) : file_(output_root, kBlfFileMessages, durable) {}
-    ~BlfWriter() override {
-        if (deflating_) deflateEnd(&stream_);
-    }
 
-    // Sets up the compressor and the buffers; false (logged) when that fails.
-    bool start(int level);
+    bool start(int level, unsigned threads) { return packer_.start(level, threads); }
 
     bool record(const BusRecord& record) override;
     bool new_file(const FileInfo& info, bool continuation) override;
@@ -59,16 +55,15 @@ public:
 private:
     void begin_timeline(double timestamp);
     uint64_t offset_ns(double timestamp) const;
-    bool flush_container();
+    bool submit_container();
+    bool write_oldest_container();
     bool write_header();
     void count_written(const BusRecord& record);
 
     OutputFile file_;
-    z_stream stream_{};
-    bool deflating_ = false;
-    std::vector<uint8_t> container_;  // objects of the container being filled
-    size_t container_used_ = 0;
-    std::vector<uint8_t> packed_;     // the container object: headers, deflated data, padding
+    ContainerPacker packer_;
+    uint8_t* objects_ = nullptr;  // the container being filled, from the packer
+    size_t objects_size_ = 0;
 
     // The current input's file.
     bool broken_ = false;            // a write failed: the file is lost, said once
@@ -82,20 +77,13 @@ private:
     WrittenFrames written_;
 };
 
-bool BlfWriter::start(int level) {
-    if (deflateInit2(&stream_, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        TM_LOG(kError, "Could not set up the BLF compressor");
-        return false;
-    }
-    deflating_ = true;
-    container_.resize(kContainerCapacity);
-    packed_.resize(kContainerHeaderSize + deflateBound(&stream_, kContainerCapacity) + 3);
-    return true;
-}
-
 bool BlfWriter::new_file(const FileInfo& info, bool /*continuation*/) {
-    // Every input gets a file of its own, continuation or not.
-    container_used_ = 0;
+    // Every input gets a file of its own, continuation or not. Containers of
+    // an input given up on are still being deflated: they are dropped here.
+    size_t ignored = 0;
+    while (packer_.pending()) packer_.take_oldest(&ignored);
+    objects_ = packer_.objects();
+    objects_size_ = 0;
     broken_ = false;
     file_size_ = 0;
     uncompressed_size_ = kFileHeaderSize;
@@ -123,10 +111,10 @@ uint64_t BlfWriter::offset_ns(double timestamp) const {
 bool BlfWriter::record(const BusRecord& record) {
     if (broken_) return false;
     if (!has_object(record.kind)) return true;
-    if (kContainerCapacity - container_used_ < kMaxObjectSize && !flush_container()) return false;
+    if (kContainerCapacity - objects_size_ < kMaxObjectSize && !submit_container()) return false;
     if (object_count_ == 0) begin_timeline(record.timestamp);
     if (record.timestamp > last_time_) last_time_ = record.timestamp;
-    container_used_ += encode_object(container_.data() + container_used_, record, offset_ns(record.timestamp));
+    objects_size_ += encode_object(objects_ + objects_size_, record, offset_ns(record.timestamp));
     if (object_count_ < UINT32_MAX) ++object_count_;
     count_written(record);
     return true;
@@ -139,50 +127,42 @@ void BlfWriter::count_written(const BusRecord& record) {
     else ++written_.can_frames;
 }
 
-// Deflates the filled container into one container object and hands it to
-// the file, behind the placeholder header when it is the first.
-bool BlfWriter::flush_container() {
-    if (container_used_ == 0) return true;
+// Hands the filled container to the packer and writes what it has packed
+// when every slot is taken.
+bool BlfWriter::submit_container() {
+    if (objects_size_ == 0) return true;
+    packer_.submit(objects_size_);
+    objects_size_ = 0;
+    const bool ok = !packer_.full() || write_oldest_container();
+    objects_ = packer_.objects();
+    return ok;
+}
+
+// The oldest packed container into the file, behind the placeholder header
+// when it is the first.
+bool BlfWriter::write_oldest_container() {
+    size_t uncompressed = 0;
+    const std::span<const uint8_t> container = packer_.take_oldest(&uncompressed);
+    if (container.empty()) {
+        broken_ = true;
+        return false;
+    }
     if (file_size_ == 0) {
-        uint8_t zeros[kFileHeaderSize] = {};
-        if (!file_.write(reinterpret_cast<const char*>(zeros), sizeof zeros)) {
+        const char zeros[kFileHeaderSize] = {};
+        if (!file_.write(zeros, sizeof zeros)) {
             TM_LOG(kError, "Could not write BLF data");
             broken_ = true;
             return false;
         }
         file_size_ = kFileHeaderSize;
     }
-    deflateReset(&stream_);
-    stream_.next_in = container_.data();
-    stream_.avail_in = static_cast<uInt>(container_used_);
-    stream_.next_out = packed_.data() + kContainerHeaderSize;
-    stream_.avail_out = static_cast<uInt>(packed_.size() - kContainerHeaderSize - 3);
-    const int result = deflate(&stream_, Z_FINISH);
-    if (result != Z_STREAM_END) {
-        TM_LOG(kError, "Could not compress BLF data: %s", zError(result));
-        broken_ = true;
-        return false;
-    }
-    const size_t object_size = kContainerHeaderSize + stream_.total_out;
-    uint8_t* out = packed_.data();
-    std::memcpy(out, "LOBJ", 4);
-    put_u16(out + 4, kBaseHeaderSize);
-    put_u16(out + 6, 1);
-    put_u32(out + 8, static_cast<uint32_t>(object_size));
-    put_u32(out + 12, static_cast<uint32_t>(ObjectType::LogContainer));
-    std::memset(out + kBaseHeaderSize, 0, kContainerHeaderSize - kBaseHeaderSize);
-    put_u16(out + kBaseHeaderSize, kDeflateMethod);
-    put_u32(out + kBaseHeaderSize + 8, static_cast<uint32_t>(container_used_));
-    const size_t padding = object_size % 4;
-    std::memset(out + object_size, 0, padding);
-    if (!file_.write(reinterpret_cast<const char*>(out), object_size + padding)) {
+    if (!file_.write(reinterpret_cast<const char*>(container.data()), container.size())) {
         TM_LOG(kError, "Could not write BLF data");
         broken_ = true;
         return false;
     }
-    file_size_ += object_size + padding;
-    uncompressed_size_ += kContainerHeaderSize + container_used_;
-    container_used_ = 0;
+    file_size_ += container.size();
+    uncompressed_size_ += kContainerHeaderSize + uncompressed;
     return true;
 }
 
@@ -198,10 +178,14 @@ bool BlfWriter::write_header() {
 }
 
 bool BlfWriter::end_file(const FileInfo& /*info*/) {
-    const bool keep = object_count_ > 0 && !broken_;
-    const bool complete = !keep || (flush_container() && write_header());
-    const bool finished = file_.finish(keep && complete);
-    return complete && finished && !broken_;
+    bool complete = !broken_;
+    if (object_count_ > 0 && complete) {
+        complete = submit_container();
+        while (complete && packer_.pending()) complete = write_oldest_container();
+        complete = complete && write_header();
+    }
+    const bool finished = file_.finish(object_count_ > 0 && complete);
+    return complete && finished;
 }
 
 FileOutcome BlfWriter::outcome() const {
@@ -213,12 +197,19 @@ FileOutcome BlfWriter::outcome() const {
     return outcome;
 }
 
+// One deflating thread per core beside the converting one, when there are several.
+unsigned default_threads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores <= 1 ? 0 : cores < 4 ? cores : 4;
+}
+
 }  // namespace
 
-std::unique_ptr<OutputSink> blf_writer_new(FileSystemRoot* output_root, int level, bool durable) {
+std::unique_ptr<OutputSink> blf_writer_new(FileSystemRoot* output_root, int level, bool durable, int threads) {
     if (output_root == nullptr || level < 0 || level > 9) return nullptr;
     std::unique_ptr<BlfWriter> writer(new (std::nothrow) BlfWriter(*output_root, durable));
-    if (!writer || !writer->start(level)) return nullptr;
+    if (!writer || !writer->start(level, threads < 0 ? default_threads() : static_cast<unsigned>(threads)))
+        return nullptr;
     return writer;
 }
 

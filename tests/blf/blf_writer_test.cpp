@@ -223,18 +223,20 @@ TEST_F(BlfWriterTest, FilesHoldTheirInputsObjectsOnly) {
     struct Case {
         const char* stem;
         int level;
+        int threads;          // deflating beside the caller
         size_t frames;        // classic frames
         size_t unsupported;   // records of no known kind
         size_t containers;    // 0: no file
     };
     const std::vector<Case> cases = {
-        {"stored", 0, 6000, 0, 3},
-        {"small", 1, 3, 2, 1},
-        {"nothing", 1, 0, 4, 0},
-        {"smallest", 9, 6000, 0, 3},
+        {"stored", 0, 2, 6000, 0, 3},
+        {"small", 1, 1, 3, 2, 1},
+        {"nothing", 1, 0, 0, 4, 0},
+        {"smallest", 9, 0, 6000, 0, 3},
+        {"many containers, few threads", 1, 1, 20000, 0, 9},
     };
     for (const Case& c : cases) {
-        auto sink = blf_writer_new(root.get(), c.level, true);
+        auto sink = blf_writer_new(root.get(), c.level, true, c.threads);
         ASSERT_NE(sink, nullptr);
         std::vector<BusRecord> records;
         for (size_t i = 0; i < c.unsupported; ++i) records.push_back(BusRecord{});
