@@ -55,7 +55,7 @@ size_t can_fd_message(uint8_t* out, const BusRecord& record, uint64_t offset_ns)
     fields[1] = can.dlc;
     fields[2] = static_cast<uint8_t>(length);
     put_u32(fields + 4, can_id(record));
-    put_u32(fields + 12, kFdEdl | (can.brs ? kFdBrs : 0) | (can.esi ? kFdEsi : 0));
+    put_u32(fields + 12, (can.edl ? kFdEdl : 0) | (can.brs ? kFdBrs : 0) | (can.esi ? kFdEsi : 0));
     fields[34] = can.dir;
     copy_bytes(fields + kCanFdFieldsSize, record.data, length);
     return size;
@@ -109,7 +109,9 @@ size_t encode_object(uint8_t* out, const BusRecord& record, uint64_t offset_ns) 
     switch (record.kind) {
     case BusRecordKind::CanDataFrame:
     case BusRecordKind::CanRemoteFrame:
-        return record.details.can.edl ? can_fd_message(out, record, offset_ns) : can_message(out, record, offset_ns);
+        // A classic frame logged with more than 8 bytes keeps them in the FD object, without its FD flag.
+        return record.details.can.edl || record.data.size() > 8 ? can_fd_message(out, record, offset_ns)
+                                                                 : can_message(out, record, offset_ns);
     case BusRecordKind::CanErrorFrame: return can_error(out, record, offset_ns);
     case BusRecordKind::LinFrame: return lin_message(out, ObjectType::LinMessage, record, offset_ns);
     case BusRecordKind::LinChecksumError: return lin_message(out, ObjectType::LinChecksumError, record, offset_ns);

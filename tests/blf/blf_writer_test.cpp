@@ -17,6 +17,7 @@
 
 #include "blf/blf_format.h"
 #include "temp_dir.h"
+#include "trc/memory_output_root.h"
 
 namespace tracemill {
 namespace {
@@ -167,6 +168,8 @@ TEST_F(BlfWriterTest, EachRecordBecomesItsObject) {
           {48, 4, 0x0C0B0A09}}},
         {"FD frame, data filled to 4 bytes", can(BusRecordKind::CanDataFrame, 1, 0x10, kFdShortTx, {9, 8, 7, 6, 5}), 101,
          80, {{2, 1, 5}, {4, 4, 0x80000010}, {12, 4, 0x1000}, {34, 1, 1}, {40, 4, 0x06070809}, {44, 4, 0x05}}},
+        {"classic frame of 12 bytes", can(BusRecordKind::CanDataFrame, 1, 0x5, kClassicTx, kTwelve), 101, 84,
+         {{1, 1, 3}, {2, 1, 12}, {12, 4, 0}, {34, 1, 1}, {48, 4, 0x0C0B0A09}}},
         {"stuff error", can_error(2, 3), 73, 64, {{0, 2, 2}, {4, 4, 2}, {20, 2, 0x2080}, {16, 4, 0}}},
         {"acknowledgement error", can_error(1, 5), 73, 64, {{0, 2, 1}, {4, 4, 2}, {20, 2, 0x01C0}}},
         {"error of unknown type", can_error(4, 0), 73, 64, {{0, 2, 4}, {4, 4, 0}, {20, 2, 0}}},
@@ -193,7 +196,7 @@ TEST_F(BlfWriterTest, EachRecordBecomesItsObject) {
     EXPECT_EQ(get(file.header, 24, 8), 144 + file.inflated_size);
     EXPECT_EQ(get(file.header, 32, 4), cases.size());
     EXPECT_EQ(file.time(40), "2024-3-5(2) 13:14:15.687");
-    EXPECT_EQ(file.time(56), "2024-3-5(2) 13:14:15.859");  // the last record, 11 steps on
+    EXPECT_EQ(file.time(56), "2024-3-5(2) 13:14:15.875");  // the last record, 12 steps on
     EXPECT_EQ(file.containers, 1u);
     ASSERT_EQ(file.objects.size(), cases.size());
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -210,7 +213,7 @@ TEST_F(BlfWriterTest, EachRecordBecomesItsObject) {
     const FileOutcome outcome = sink->outcome();
     EXPECT_EQ(outcome.output_path, "logs/a.blf");
     EXPECT_EQ(outcome.bytes_written, bytes.size());
-    EXPECT_EQ(outcome.written.can_frames, 1u);
+    EXPECT_EQ(outcome.written.can_frames, 2u);
     EXPECT_EQ(outcome.written.can_remote_frames, 1u);
     EXPECT_EQ(outcome.written.can_fd_frames, 2u);
     EXPECT_EQ(outcome.passed_over.total(), 0u);
@@ -335,6 +338,43 @@ TEST_F(BlfWriterTest, PythonCanReadsEveryCanFrameBack) {
         ++next;
     }
     EXPECT_EQ(next, lines.size());
+}
+
+// A file that cannot be created, written or completed is never published.
+TEST_F(BlfWriterTest, FailedFilesAreDiscarded) {
+    struct Case {
+        const char* name;
+        bool fail_create;
+        int64_t write_budget;
+        size_t frames;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"file cannot be created", true, -1, 10, "Could not open output file for BLF: f.blf"},
+        {"writes come up short", false, 1000, 6000, "Could not write BLF data"},
+        // This root cannot rewrite what is in its files.
+        {"header cannot be rewritten in the file", false, -1, 6000, "Could not write BLF header"},
+    };
+    for (const Case& c : cases) {
+        testing::MemoryOutputRoot memory;
+        memory.fail_create = c.fail_create;
+        memory.write_budget = c.write_budget;
+        auto sink = blf_writer_new(&memory, 0, false, 1);
+        ASSERT_NE(sink, nullptr);
+        std::vector<BusRecord> records(c.frames, can(BusRecordKind::CanDataFrame, 1, 0x1, {0, 0, 0, 0, 0, 0, 1}, {7}));
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(convert(*sink, "f", records)) << c.name;
+        EXPECT_NE(::testing::internal::GetCapturedStderr().find(c.message), std::string::npos) << c.name;
+        EXPECT_TRUE(memory.files.empty()) << c.name;
+        EXPECT_EQ(memory.staged_open, 0) << c.name;
+        EXPECT_FALSE(sink->outcome().durable) << c.name;
+        EXPECT_EQ(sink->outcome().output_path, "") << c.name;
+        // The sink goes on with the next input.
+        memory.fail_create = false;
+        memory.write_budget = -1;
+        EXPECT_TRUE(convert(*sink, "g", {records.front()})) << c.name;
+        EXPECT_EQ(memory.files.count("g.blf"), 1u) << c.name;
+    }
 }
 
 TEST(BlfFormat, LevelIsOneDigit) {
