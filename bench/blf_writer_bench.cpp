@@ -106,7 +106,13 @@ void BM_Trc21Sink(benchmark::State& state) {
 
 BENCHMARK(BM_Trc21Sink)->UseRealTime()->Unit(benchmark::kMillisecond);
 // Arguments: zlib level, deflating threads (-1: the default, one per core).
-BENCHMARK(BM_BlfSink)->Args({1, -1})->Args({1, 0})->Args({6, -1})->Args({0, -1})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlfSink)
+    ->Args({1, -1})
+    ->Args({1, 0})
+    ->Args({6, -1})
+    ->Args({0, -1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tracemill
