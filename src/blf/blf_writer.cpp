@@ -45,7 +45,11 @@ class BlfWriter final : public OutputSink {
 public:
     BlfWriter(FileSystemRoot& output_root, bool durable) : file_(output_root, kBlfFileMessages, durable) {}
 
-    bool start(int level, unsigned threads) { return packer_.start(level, threads); }
+    bool start(int level, unsigned threads) {
+        if (!packer_.start(level, threads)) return false;
+        objects_ = packer_.objects();
+        return true;
+    }
 
     bool record(const BusRecord& record) override;
     bool new_file(const FileInfo& info, bool continuation) override;

@@ -5,7 +5,7 @@
 
 #include <cstring>
 #include <new>
-#include <system_error>
+#include <exception>
 
 #include "blf/blf_layout.h"
 #include "common/log.h"
@@ -40,12 +40,11 @@ bool ContainerPacker::start(int level, unsigned workers) {
         slot.objects.resize(kContainerCapacity);
         slot.packed.resize(kContainerHeaderSize + deflateBound(stream, kContainerCapacity) + 3);
     }
-    for (unsigned i = 0; i < workers; ++i) {
-        try {
-            workers_.emplace_back([this] { work(); });
-        } catch (const std::system_error&) {
-            break;  // fewer workers; with none the caller deflates
-        }
+    try {
+        workers_.reserve(workers);
+        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+    } catch (const std::exception&) {
+        // Fewer workers, or none: then the caller deflates.
     }
     return true;
 }
