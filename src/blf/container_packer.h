@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+struct z_stream_s;  // zlib's deflate state
+
 namespace tracemill::blf {
 
 class ContainerPacker {
@@ -48,7 +50,7 @@ private:
         size_t objects_size = 0;
         std::vector<uint8_t> packed;  // container object and padding
         size_t packed_size = 0;
-        void* stream = nullptr;       // the slot's z_stream
+        z_stream_s* stream = nullptr;  // the slot's own deflate state
         State state = State::Free;
     };
 
