@@ -92,6 +92,9 @@ public:
     virtual bool commit(bool durable) = 0;
     // Removes the temporary file; false when it could not be removed.
     virtual bool discard() = 0;
+    // Replaces `count` bytes at `offset` of what was written so far (a header
+    // whose sizes are known only at the end); false on error (errno tells why).
+    virtual bool write_at(uint64_t /*offset*/, const void* /*src*/, uint64_t /*count*/) { return false; }
 };
 
 // The base answers every operation with failure; the local kind overrides them.

@@ -69,6 +69,18 @@ public:
         return static_cast<int64_t>(done);
     }
 
+    bool write_at(uint64_t offset, const void* src, uint64_t count) override {
+        const auto* bytes = static_cast<const char*>(src);
+        uint64_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::pwrite(fd_, bytes + done, count - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            done += static_cast<uint64_t>(n);
+        }
+        return true;
+    }
+
     bool commit(bool durable) override {
         if (durable && fsync(fd_) != 0) {
             log_os_error("Could not sync", path_, errno);

@@ -2,6 +2,8 @@
 // publish or discard at the end.
 #include "driver/output_file.h"
 
+#include <algorithm>
+
 #include "common/log.h"
 #include "common/log_escape.h"
 
@@ -51,6 +53,19 @@ bool OutputFile::flush() {
     }
     bytes_written_ += pending_;
     pending_ = 0;
+    return true;
+}
+
+bool OutputFile::overwrite(uint64_t offset, const char* bytes, size_t size) {
+    if (failed_ || offset > bytes_written_ + pending_ || size > bytes_written_ + pending_ - offset) return false;
+    // The part already in the file is replaced there, the rest in the buffer.
+    const uint64_t in_file = offset < bytes_written_ ? std::min<uint64_t>(size, bytes_written_ - offset) : 0;
+    if (in_file > 0 && !staged_->write_at(offset, bytes, in_file)) {
+        failed_ = true;
+        return false;
+    }
+    if (in_file < size)
+        std::memcpy(buffer_.data() + (offset + in_file - bytes_written_), bytes + in_file, size - in_file);
     return true;
 }
 

@@ -58,6 +58,11 @@ public:
         return true;
     }
 
+    // Replaces `size` bytes at `offset` of the output written so far, in the
+    // buffer or in the file: for a header completed when the rest is written.
+    // False when the output has failed or the range lies beyond its end.
+    bool overwrite(uint64_t offset, const char* bytes, size_t size);
+
     // Ends the input's output: published when `keep` and nothing failed,
     // otherwise discarded. False (logged) when publishing or discarding failed.
     bool finish(bool keep);
