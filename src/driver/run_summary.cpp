@@ -26,6 +26,7 @@ void RunSummary::file_done(const FileResult& result) {
         case FileStatus::PassedOver: ++totals_.passed_over; return;
     }
     totals_.deleted += result.deleted ? 1 : 0;
+    totals_.outputs += result.outputs.size();
     totals_.frames.can_frames += result.frames.can_frames;
     totals_.frames.can_fd_frames += result.frames.can_fd_frames;
     totals_.frames.can_remote_frames += result.frames.can_remote_frames;
