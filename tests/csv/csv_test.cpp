@@ -1,0 +1,86 @@
+// CSV output: the row of every record kind, and the writer as a sink (header
+// once per file, every record kept, no file without a row).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "csv/csv_format.h"
+#include "csv/csv_row.h"
+#include "trc/memory_output_root.h"
+
+namespace tracemill {
+namespace {
+
+BusRecord record_of(BusRecordKind kind, uint32_t id, std::vector<uint8_t> data, BusRecordDetails details) {
+    BusRecord record;
+    record.timestamp = 1'700'000'000.25;
+    record.bus_channel = 2;
+    record.id = id;
+    record.data = std::move(data);
+    record.kind = kind;
+    record.details = details;
+    return record;
+}
+
+BusRecordDetails can(CanDetails details) { return BusRecordDetails{.can = details}; }
+BusRecordDetails lin(uint8_t dir) { return BusRecordDetails{.lin = {dir, 0}}; }
+BusRecordDetails error(uint8_t channel, uint32_t type) { return BusRecordDetails{.error = {channel, type}}; }
+
+using K = BusRecordKind;
+constexpr char kTime[] = "2023-11-14T22:13:20.250000Z,1700000000.250000,";
+
+TEST(CsvRow, EveryRecordKind) {
+    struct Case {
+        BusRecord record;
+        const char* row;  // after the two time columns
+    };
+    //                                        ide dir edl esi brs rtr dlc
+    const Case cases[] = {
+        {record_of(K::CanDataFrame, 0x123, {0xDE, 0xAD}, can({0, 0, 0, 0, 0, 0, 2})), "CAN,2,123,0,Rx,data,,0,0,0,2,2,DE AD"},
+        {record_of(K::CanDataFrame, 0x18FEF100, {1, 2, 3}, can({1, 1, 1, 1, 1, 0, 9})),
+         "CAN,2,18FEF100,1,Tx,data,,1,1,1,9,3,01 02 03"},
+        {record_of(K::CanRemoteFrame, 0x340, {0, 0, 0, 0}, can({0, 1, 0, 0, 0, 1, 4})), "CAN,2,340,0,Tx,remote,,0,0,0,4,4,"},
+        {record_of(K::CanErrorFrame, 0, {}, error(3, 4)), "CAN,3,,,,error,crc,,,,,0,"},
+        {record_of(K::CanErrorFrame, 0, {}, error(1, 0)), "CAN,1,,,,error,unknown,,,,,0,"},
+        {record_of(K::LinFrame, 0x3C, {0xAA}, lin(1)), "LIN,2,3C,,Tx,lin,,,,,,1,AA"},
+        {record_of(K::LinChecksumError, 0x5, {1, 2}, lin(0)), "LIN,2,05,,Rx,lin checksum error,,,,,,2,01 02"},
+        {record_of(K::LinReceiveError, 0x21, {}, {}), "LIN,2,21,,,lin receive error,,,,,,0,"},
+        {record_of(K::LinTransmissionError, 0x22, {}, {}), "LIN,2,22,,,lin transmission error,,,,,,0,"},
+        {record_of(K::LinSyncError, 0, {}, {}), "LIN,2,,,,lin sync error,,,,,,0,"},
+    };
+    for (const Case& c : cases) {
+        std::string out(csv_row_capacity(c.record.data.size()), '\0');
+        out.resize(format_csv_row(out.data(), c.record));
+        EXPECT_EQ(out, std::string(kTime) + c.row + "\r\n");
+        // As many fields as the header names.
+        EXPECT_EQ(std::count(out.begin(), out.end(), ','), std::count(kCsvHeader.begin(), kCsvHeader.end(), ','));
+    }
+}
+
+TEST(CsvWriter, HeaderOncePerFileAndNothingPassedOver) {
+    testing::MemoryOutputRoot root;
+    root.files["b.csv"] = "earlier run";
+    auto sink = csv_writer_new(root, false);
+    const std::vector<BusRecord> records = {record_of(K::LinSyncError, 0, {}, {}),
+                                            record_of(K::CanErrorFrame, 0, {}, error(1, 1)),
+                                            record_of(K::CanDataFrame, 0x1, {7}, can({0, 0, 1, 0, 0, 0, 1}))};
+    for (const char* stem : {"a", "b"}) {
+        FileInfo info;
+        info.output_stem = stem;
+        info.encrypted = true;
+        ASSERT_TRUE(sink->new_file(info, false));
+        if (stem[0] == 'a')
+            for (const BusRecord& r : records) ASSERT_TRUE(sink->record(r));
+        ASSERT_TRUE(sink->end_file(info));
+        EXPECT_EQ(sink->outcome().passed_over.total(), 0u);
+    }
+    EXPECT_EQ(root.files["a.csv"], std::string(kCsvHeader) + kTime + "LIN,2,,,,lin sync error,,,,,,0,\r\n" + kTime +
+                                       "CAN,1,,,,error,bit,,,,,0,\r\n" + kTime + "CAN,2,001,0,Rx,data,,1,0,0,1,1,07\r\n");
+    EXPECT_EQ(root.files["b.csv"], "earlier run");
+    EXPECT_EQ(root.created, std::vector<std::string>{"a.csv"});
+    EXPECT_EQ(root.modes, std::vector<uint32_t>{kPrivateFileMode});
+}
+
+}  // namespace
+}  // namespace tracemill
