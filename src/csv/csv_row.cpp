@@ -58,18 +58,48 @@ std::string_view error_type_name(uint32_t error_type) {
     return error_type < std::size(kNames) ? kNames[error_type] : kNames[0];
 }
 
+// Six digits of microseconds.
+char* put_micros(char* out, uint32_t micros) {
+    for (int i = 5; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + micros % 10);
+        micros /= 10;
+    }
+    return out + 6;
+}
+
 }  // namespace
 
-size_t format_csv_row(char* out, const BusRecord& record) {
+char* CsvRowWriter::put_times(char* out, int64_t micros) {
+    if (micros < 0) {
+        char* p = put_iso_time(out, micros);
+        *p++ = ',';
+        return put_epoch_seconds(p, micros, kEpochDigits);
+    }
+    const int64_t second = micros / 1'000'000;
+    const auto fraction = static_cast<uint32_t>(micros % 1'000'000);
+    if (second != second_) {
+        second_ = second;
+        char text[kIsoTimeLength];
+        put_iso_time(text, second * 1'000'000);
+        std::memcpy(iso_second_, text, sizeof iso_second_);
+        char* end = put_epoch_seconds(epoch_second_, second * 1'000'000, kEpochDigits);
+        epoch_length_ = static_cast<size_t>(end - epoch_second_) - 6;  // up to the point
+    }
+    char* p = put(out, {iso_second_, sizeof iso_second_});
+    p = put_micros(p, fraction);
+    *p++ = 'Z';
+    *p++ = ',';
+    p = put(p, {epoch_second_, epoch_length_});
+    return put_micros(p, fraction);
+}
+
+size_t CsvRowWriter::format(char* out, const BusRecord& record) {
     const KindColumns columns = columns_of(record.kind);
     const bool can = columns.bus == "CAN";
     const bool error = record.kind == BusRecordKind::CanErrorFrame;
     const bool remote = record.kind == BusRecordKind::CanRemoteFrame;
     const CanDetails& details = record.details.can;
-    const int64_t micros = epoch_micros(record.timestamp);
-    char* p = put_iso_time(out, micros);
-    *p++ = ',';
-    p = put_epoch_seconds(p, micros, kEpochDigits);
+    char* p = put_times(out, epoch_micros(record.timestamp));
     *p++ = ',';
     p = put(p, columns.bus);
     *p++ = ',';

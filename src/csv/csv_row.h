@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "mdf/bus_record.h"
@@ -31,8 +32,26 @@ inline constexpr std::string_view kCsvHeader =
 // The most a row of a record with `data_size` data bytes can take.
 inline constexpr size_t csv_row_capacity(size_t data_size) { return 192 + 3 * data_size; }
 
-// Writes the row of any record but an unsupported one, line end included, and
-// returns its length; at most csv_row_capacity(record.data.size()).
-size_t format_csv_row(char* out, const BusRecord& record);
+// Writes the rows of one table. Records come by the million and mostly many
+// to a second: the text of the current second is kept and only the
+// microseconds are written per row.
+class CsvRowWriter {
+public:
+    // Writes the row of any record but an unsupported one, line end included,
+    // and returns its length; at most csv_row_capacity(record.data.size()).
+    size_t format(char* out, const BusRecord& record);
+
+private:
+    // The two time columns; times before 1970 are written in full each time.
+    char* put_times(char* out, int64_t micros);
+
+    int64_t second_ = -1;           // the second whose texts are kept
+    char iso_second_[20] = {};      // "YYYY-MM-DDThh:mm:ss."
+    char epoch_second_[24] = {};    // "1700000000."
+    size_t epoch_length_ = 0;
+};
+
+// The row alone, without kept texts.
+inline size_t format_csv_row(char* out, const BusRecord& record) { return CsvRowWriter().format(out, record); }
 
 }  // namespace tracemill

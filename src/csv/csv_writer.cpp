@@ -38,7 +38,7 @@ public:
             TM_LOG(kError, "Could not write CSV data");
             return false;
         }
-        file_.added(format_csv_row(row, record));
+        file_.added(rows_writer_.format(row, record));
         ++rows_;
         if (record.kind == BusRecordKind::CanRemoteFrame) ++written_.can_remote_frames;
         else if (record.kind == BusRecordKind::CanDataFrame && record.details.can.edl) ++written_.can_fd_frames;
@@ -61,6 +61,7 @@ private:
     OutputFile file_;
     uint64_t rows_ = 0;
     WrittenFrames written_;
+    CsvRowWriter rows_writer_;
 };
 
 }  // namespace

@@ -58,6 +58,30 @@ TEST(CsvRow, EveryRecordKind) {
     }
 }
 
+// One writer keeps the text of the current second: rows stay right when the second changes.
+TEST(CsvRow, TimesFromRowToRow) {
+    struct Case {
+        double seconds;
+        const char* times;
+    };
+    const Case cases[] = {
+        {1'700'000'000.25, "2023-11-14T22:13:20.250000Z,1700000000.250000,"},
+        {1'700'000'000.999999, "2023-11-14T22:13:20.999999Z,1700000000.999999,"},
+        {1'700'000'001.000001, "2023-11-14T22:13:21.000001Z,1700000001.000001,"},
+        {-1.5, "1969-12-31T23:59:58.500000Z,-1.500000,"},
+        {1'700'000'000.5, "2023-11-14T22:13:20.500000Z,1700000000.500000,"},
+        {86'399.9999996, "1970-01-02T00:00:00.000000Z,86400.000000,"},
+    };
+    CsvRowWriter writer;
+    for (const Case& c : cases) {
+        BusRecord record = record_of(K::LinSyncError, 0, {}, {});
+        record.timestamp = c.seconds;
+        std::string out(csv_row_capacity(0), '\0');
+        out.resize(writer.format(out.data(), record));
+        EXPECT_EQ(out.substr(0, std::string_view(c.times).size()), c.times);
+    }
+}
+
 TEST(CsvWriter, HeaderOncePerFileAndNothingPassedOver) {
     testing::MemoryOutputRoot root;
     root.files["b.csv"] = "earlier run";
