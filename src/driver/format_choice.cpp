@@ -53,25 +53,24 @@ FormatChoice::FormatChoice(std::span<const NamedFormat> formats) : formats_(form
 }
 
 bool FormatChoice::choose(std::string_view list) {
+    rejection_ = Rejection::None;
     std::vector<size_t> chosen;
-    size_t start = 0;
-    while (true) {
+    for (size_t start = 0; start <= list.size();) {
         const size_t comma = std::min(list.find(',', start), list.size());
         const std::string_view name = list.substr(start, comma - start);
+        start = comma + 1;
         const auto found = std::find_if(formats_.begin(), formats_.end(),
                                         [name](const NamedFormat& named) { return name == named.name; });
-        const size_t index = static_cast<size_t>(found - formats_.begin());
-        rejection_ = name.empty()                ? Rejection::EmptyItem
-                     : found == formats_.end()   ? Rejection::UnknownName
-                     : std::find(chosen.begin(), chosen.end(), index) != chosen.end() ? Rejection::NamedTwice
-                                                                                      : Rejection::None;
+        const auto index = static_cast<size_t>(found - formats_.begin());
+        if (name.empty()) rejection_ = Rejection::EmptyItem;
+        else if (found == formats_.end()) rejection_ = Rejection::UnknownName;
+        else if (std::find(chosen.begin(), chosen.end(), index) != chosen.end()) rejection_ = Rejection::NamedTwice;
         if (rejection_ != Rejection::None) {
+            // An empty item is shown in its list, the others alone.
             rejected_item_ = rejection_ == Rejection::EmptyItem ? list : name;
             return false;
         }
         chosen.push_back(index);
-        if (comma == list.size()) break;
-        start = comma + 1;
     }
     chosen_ = std::move(chosen);
     return true;
