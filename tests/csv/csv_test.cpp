@@ -82,26 +82,22 @@ TEST(CsvRow, TimesFromRowToRow) {
     }
 }
 
+// A header before the first row of each table; no table for an input without records.
 TEST(CsvWriter, HeaderOncePerFileAndNothingPassedOver) {
     testing::MemoryOutputRoot root;
-    root.files["b.csv"] = "earlier run";
     auto sink = csv_writer_new(root, false);
-    const std::vector<BusRecord> records = {record_of(K::LinSyncError, 0, {}, {}),
-                                            record_of(K::CanErrorFrame, 0, {}, error(1, 1)),
-                                            record_of(K::CanDataFrame, 0x1, {7}, can({0, 0, 1, 0, 0, 0, 1}))};
     for (const char* stem : {"a", "b"}) {
         FileInfo info;
         info.output_stem = stem;
         info.encrypted = true;
         ASSERT_TRUE(sink->new_file(info, false));
-        if (stem[0] == 'a')
-            for (const BusRecord& r : records) ASSERT_TRUE(sink->record(r));
+        for (int i = 0; stem[0] == 'a' && i < 2; ++i)
+            ASSERT_TRUE(sink->record(record_of(K::LinSyncError, 0, {}, {})));
         ASSERT_TRUE(sink->end_file(info));
         EXPECT_EQ(sink->outcome().passed_over.total(), 0u);
     }
-    EXPECT_EQ(root.files["a.csv"], std::string(kCsvHeader) + kTime + "LIN,2,,,,lin sync error,,,,,,0,\r\n" + kTime +
-                                       "CAN,1,,,,error,bit,,,,,0,\r\n" + kTime + "CAN,2,001,0,Rx,data,,1,0,0,1,1,07\r\n");
-    EXPECT_EQ(root.files["b.csv"], "earlier run");
+    const std::string row = std::string(kTime) + "LIN,2,,,,lin sync error,,,,,,0,\r\n";
+    EXPECT_EQ(root.files["a.csv"], std::string(kCsvHeader) + row + row);
     EXPECT_EQ(root.created, std::vector<std::string>{"a.csv"});
     EXPECT_EQ(root.modes, std::vector<uint32_t>{kPrivateFileMode});
 }

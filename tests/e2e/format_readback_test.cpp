@@ -61,70 +61,67 @@ bool is_can_frame(const BusRecord& r) {
     return r.kind == BusRecordKind::CanDataFrame || r.kind == BusRecordKind::CanRemoteFrame;
 }
 
-std::string hex(uint32_t value) {
+std::string hex(uint32_t value, const char* form = "%X") {
     char text[16];
-    snprintf(text, sizeof text, "%X", value);
+    snprintf(text, sizeof text, form, value);
     return text;
 }
 
 std::string data_hex(const BusRecord& r) {
     std::string text;
-    for (uint8_t byte : r.data) text += hex(byte >> 4) + hex(byte & 0xF);
+    for (uint8_t byte : r.data) text += hex(byte, "%02X");
     return text;
 }
 
-std::string line(int64_t micros, const std::vector<std::string>& fields) {
-    std::string text = std::to_string(micros);
+// "micros|field|field|...", as the script prints.
+std::string line(double seconds, const std::vector<std::string>& fields) {
+    std::string text = std::to_string(std::llround(seconds * 1e6));
     for (const std::string& field : fields) text += "|" + field;
     return text;
 }
 
-int64_t micros(double seconds) { return std::llround(seconds * 1e6); }
-std::string flag(uint8_t value) { return value ? "1" : "0"; }
+std::string flag(bool value) { return value ? "1" : "0"; }
+std::string direction(uint8_t dir) { return dir ? "Tx" : "Rx"; }
 
-// What each reader should give for a record; "" when the format (or the
-// reader) leaves the record out. `base` is the first CAN frame's time.
+// What a reader should give for a record; "" when the format (or the reader)
+// leaves it out. `base` is the first CAN frame's time.
 using Expectation = std::string (*)(const BusRecord& r, double base);
 
 // python-can's TRCReader reads the data frame lines of TRC 2.1 (with the
 // reserved column), with times relative to the first frame.
 std::string trc_expected(const BusRecord& r, double base) {
     if (r.kind != BusRecordKind::CanDataFrame || r.details.can.edl) return "";
-    const CanDetails& c = r.details.can;
-    return line(micros(r.timestamp - base), {std::to_string(r.bus_channel), hex(r.id), flag(c.ide), c.dir ? "Tx" : "Rx",
-                                             "data", "0", "0", "0", std::to_string(r.data.size()), data_hex(r)});
+    return line(r.timestamp - base, {std::to_string(r.bus_channel), hex(r.id), flag(r.details.can.ide),
+                                     direction(r.details.can.dir), "data", "0", "0", "0",
+                                     std::to_string(r.data.size()), data_hex(r)});
 }
 
-// Candump logs hold CAN frames on interface can<channel - 1>; the reader
-// keeps only the time of an error frame.
+// Candump logs hold CAN frames on interface can<channel - 1>; of an error
+// frame the reader keeps the time only.
 std::string log_expected(const BusRecord& r, double) {
-    if (r.kind == BusRecordKind::CanErrorFrame)
-        return line(micros(r.timestamp), {"None", "0", "1", "Rx", "error", "0", "0", "0", "0", ""});
+    if (r.kind == BusRecordKind::CanErrorFrame) return line(r.timestamp, {"None", "0", "1", "Rx", "error", "0", "0", "0", "0", ""});
     if (!is_can_frame(r)) return "";
     const CanDetails& c = r.details.can;
-    const bool remote = r.kind == BusRecordKind::CanRemoteFrame;
-    return line(micros(r.timestamp),
-                {"can" + std::to_string(r.bus_channel - 1), hex(r.id), flag(c.ide), c.dir ? "Tx" : "Rx",
-                 remote ? "remote" : "data", flag(c.edl && !remote), flag(c.brs && !remote), flag(c.esi && !remote),
-                 std::to_string(remote ? std::min<int>(c.dlc, 8) : static_cast<int>(r.data.size())),
-                 remote ? "" : data_hex(r)});
+    const bool data = r.kind == BusRecordKind::CanDataFrame;
+    return line(r.timestamp, {"can" + std::to_string(r.bus_channel - 1), hex(r.id), flag(c.ide), direction(c.dir),
+                              data ? "data" : "remote", flag(data && c.edl), flag(data && c.brs), flag(data && c.esi),
+                              std::to_string(data ? r.data.size() : std::min<size_t>(c.dlc, 8)), data ? data_hex(r) : ""});
 }
 
-// CSV holds every record.
+// CSV holds every record; "-" for an empty field.
 std::string csv_expected(const BusRecord& r, double) {
-    static const char* const kKinds[] = {"",    "data", "remote", "error", "lin", "lin checksum error",
+    static const char* const kKinds[] = {"", "data", "remote", "error", "lin", "lin checksum error",
                                          "lin receive error", "lin transmission error", "lin sync error"};
-    const bool can = is_can_frame(r);
-    const bool error = r.kind == BusRecordKind::CanErrorFrame;
+    const bool can = is_can_frame(r), error = r.kind == BusRecordKind::CanErrorFrame;
     const bool lin_frame = r.kind == BusRecordKind::LinFrame || r.kind == BusRecordKind::LinChecksumError;
     const bool has_id = !error && r.kind != BusRecordKind::LinSyncError;
-    const uint8_t dir = can ? r.details.can.dir : r.details.lin.dir;
-    return line(micros(r.timestamp),
+    const CanDetails& c = r.details.can;
+    return line(r.timestamp,
                 {std::to_string(error ? r.details.error.bus_channel : r.bus_channel), has_id ? hex(r.id) : "-",
-                 can ? flag(r.details.can.ide) : "-", can || lin_frame ? (dir ? "Tx" : "Rx") : "-",
-                 kKinds[static_cast<size_t>(r.kind)], can ? flag(r.details.can.edl) : "-",
-                 can ? flag(r.details.can.brs) : "-", can ? flag(r.details.can.esi) : "-",
-                 std::to_string(r.data.size()), r.kind == BusRecordKind::CanRemoteFrame ? "" : data_hex(r)});
+                 can ? flag(c.ide) : "-", can ? direction(c.dir) : lin_frame ? direction(r.details.lin.dir) : "-",
+                 kKinds[static_cast<size_t>(r.kind)], can ? flag(c.edl) : "-", can ? flag(c.brs) : "-",
+                 can ? flag(c.esi) : "-", std::to_string(r.data.size()),
+                 r.kind == BusRecordKind::CanRemoteFrame ? "" : data_hex(r)});
 }
 
 struct Format {
@@ -140,12 +137,7 @@ const Format kFormats[] = {
     {"csv", ".csv", "csv", csv_expected},
 };
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Runs `command`; its standard output, and the exit status in `status`.
+// Runs `command`: its standard output, and the exit status in `status`.
 std::string run(const std::string& command, int& status) {
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
