@@ -33,6 +33,7 @@ public:
 
 private:
     RunTotals totals_;
+    bool several_outputs_ = false;    // some input got more than one file (several formats)
     std::vector<std::string> notes_;  // "Failed: <file>: <reason>", "Kept: <file>: <reasons>"
 };
 

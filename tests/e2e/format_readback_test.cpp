@@ -137,6 +137,11 @@ const Format kFormats[] = {
     {"csv", ".csv", "csv", csv_expected},
 };
 
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // Runs `command`: its standard output, and the exit status in `status`.
 std::string run(const std::string& command, int& status) {
     std::string out;
@@ -195,8 +200,8 @@ protected:
         const std::string out = dir / ("out-" + formats);
         fs::create_directories(out);
         int status = -1;
-        const std::string report = run("'" TRACEMILL_BINARY "' -q --report=- -F " + formats + " " + extra + " -O '" +
-                                           out + "' '" + input + "'",
+        const std::string report = run("'" TRACEMILL_BINARY "' --non-interactive --report=- -F " + formats + " " + extra +
+                                           " -O '" + out + "' '" + input + "' 2>'" + (dir / "log") + "'",
                                        status);
         EXPECT_EQ(status, 0) << formats;
         std::vector<nlohmann::json> lines;
@@ -253,6 +258,7 @@ TEST_F(FormatReadback, EveryRecordAFormatHoldsComesBackIdentical) {
                                                                  {"can_error_frames", 0}, {"can_fd_frames", 0}}));
     EXPECT_EQ(report[0]["outputs"].size(), 3u);
     EXPECT_EQ(report[1]["outputs"], 3);
+    EXPECT_NE(read_file(dir / "log").find(" I Written: 3 output file(s)\n"), std::string::npos);
 }
 
 // The report counts what no chosen format held, and -d deletes the input only
