@@ -21,9 +21,17 @@ median() {
     if (NR % 2) printf "%.6f\n", v[(NR + 1) / 2]; else printf "%.6f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# Bytes of all trace files under a folder.
+# Bytes of all output files under a folder.
 trace_bytes() {
-  find "$1" -name '*.trc' -printf '%s\n' | awk '{ s += $1 } END { printf "%d\n", s }'
+  find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%d\n", s }'
+}
+
+# The converter's options for a FORMAT of the suite: a trace version (-f) or another output format (-F).
+format_options() {
+  case $1 in
+    version*) echo "-f $1" ;;
+    *) echo "-F $1" ;;
+  esac
 }
 
 # One converter run: prints "wall_seconds max_rss_kb cpu_seconds"; stops the suite when the
@@ -53,13 +61,15 @@ measure_case() {
   input_bytes=$(find -L "${@: -1}" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%d\n", s }')
   rm -rf "$out"
   mkdir -p "$out"
-  run_once "$bin" "$out/warm-up" "$out/log" -f "$format" "$@" >/dev/null || return 1
+  local chosen
+  read -r -a chosen <<<"$(format_options "$format")"
+  run_once "$bin" "$out/warm-up" "$out/log" "${chosen[@]}" "$@" >/dev/null || return 1
   local walls=() cpus=() rss_max=0 wall rss cpu i
   for ((i = 0; i < runs; i++)); do
     # The previous run's trace is still being written back to the disk; let
     # that finish first, so that it does not compete with the run measured.
     sync
-    read -r wall rss cpu < <(run_once "$bin" "$out/$i" "$out/log" -f "$format" "$@") || return 1
+    read -r wall rss cpu < <(run_once "$bin" "$out/$i" "$out/log" "${chosen[@]}" "$@") || return 1
     [ -n "$cpu" ] || return 1
     walls+=("$wall")
     cpus+=("$cpu")

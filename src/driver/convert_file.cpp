@@ -175,6 +175,7 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
     result.passed_over = outcome.passed_over;
     result.frames = outcome.written;
     result.trace_path = outcome.output_path;
+    result.outputs = published_outputs(outcome);
     result.bytes_written = outcome.bytes_written;
     if (ok) {
         if (outcome.passed_over.total() > 0)

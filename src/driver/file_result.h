@@ -23,6 +23,7 @@ const char* file_status_name(FileStatus status);
 struct FileResult {
     std::string input_path;    // as the walk names it
     std::string trace_path;    // relative to the output root; empty when none was published
+    std::vector<std::string> outputs;  // every published file (one per format written), trace_path first
     FileStatus status = FileStatus::Converted;
     int result_code = 0;
     std::string reason;        // a few words for a failed or passed-over file

@@ -23,4 +23,10 @@ std::string passed_over_text(const PassedOverRecords& records) {
     return list;
 }
 
+std::vector<std::string> published_outputs(const FileOutcome& outcome) {
+    if (!outcome.outputs.empty()) return outcome.outputs;
+    if (outcome.output_path.empty()) return {};
+    return {outcome.output_path};
+}
+
 }  // namespace tracemill

@@ -52,7 +52,13 @@ struct FileOutcome {
     // The output is on disk to stay (file and folder synced after the rename),
     // or there was nothing to write. False after any failure.
     bool durable = false;
+    // Every published file when a sink writes several (several formats); a
+    // sink that writes one leaves this empty and names it in output_path.
+    std::vector<std::string> outputs;
 };
+
+// Every file the outcome names as published, relative to the output root.
+std::vector<std::string> published_outputs(const FileOutcome& outcome);
 
 // A sink that has not been given real operations fails every call.
 class OutputSink {

@@ -92,8 +92,14 @@ void RunReport::write_line(std::string line) {
 
 void RunReport::file_done(const FileResult& result) {
     if (failed_) return;
+    auto output_list = [this](const std::vector<std::string>& paths) {
+        Json list = Json::array();
+        for (const std::string& path : paths) list.push_back(text(full_path(output_root_, path)));
+        return list;
+    };
     Json object{{"input", text(full_path(input_root_, result.input_path))},
                 {"trace", result.trace_path.empty() ? Json() : text(full_path(output_root_, result.trace_path))},
+                {"outputs", output_list(result.outputs)},
                 {"status", file_status_name(result.status)},
                 {"result", result.result_code},
                 {"reason", result.reason.empty() ? Json() : text(result.reason)},
@@ -118,6 +124,7 @@ bool RunReport::finish(const RunTotals& totals, double seconds, int exit_status)
                 {"passed_over", totals.passed_over},
                 {"repeated", totals.repeated},
                 {"deleted", totals.deleted},
+                {"outputs", totals.outputs},
                 {"kept", totals.kept},
                 {"frames", frames_json(totals.frames)},
                 {"records_passed_over", passed_over_json(totals.records_passed_over)},

@@ -26,6 +26,8 @@ void RunSummary::file_done(const FileResult& result) {
         case FileStatus::PassedOver: ++totals_.passed_over; return;
     }
     totals_.deleted += result.deleted ? 1 : 0;
+    totals_.outputs += result.outputs.size();
+    several_outputs_ = several_outputs_ || result.outputs.size() > 1;
     totals_.frames.can_frames += result.frames.can_frames;
     totals_.frames.can_fd_frames += result.frames.can_fd_frames;
     totals_.frames.can_remote_frames += result.frames.can_remote_frames;
@@ -55,6 +57,8 @@ void RunSummary::log(double seconds) const {
            " bytes read, %" PRIu64 " bytes written in %.3f s (%.1f MB/s)",
            t.converted, t.failed, t.passed_over, t.repeated, t.deleted, t.kept, t.frames.total(), passed_over.c_str(),
            t.bytes_read, t.bytes_written, seconds, megabytes_per_second);
+    // With several formats the files written are no longer one per converted input.
+    if (several_outputs_) TM_LOG(kInfo, "Written: %" PRIu64 " output file(s)", t.outputs);
     for (const std::string& note : notes_) TM_LOG(kInfo, "%s", note.c_str());
 }
 

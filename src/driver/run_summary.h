@@ -17,6 +17,7 @@ struct RunTotals {
     uint64_t repeated = 0;
     uint64_t deleted = 0;
     uint64_t kept = 0;         // converted, but kept under -d
+    uint64_t outputs = 0;      // files published, one per input and format written
     WrittenFrames frames;
     PassedOverRecords records_passed_over;
     uint64_t bytes_read = 0;
@@ -32,6 +33,7 @@ public:
 
 private:
     RunTotals totals_;
+    bool several_outputs_ = false;    // some input got more than one file (several formats)
     std::vector<std::string> notes_;  // "Failed: <file>: <reason>", "Kept: <file>: <reasons>"
 };
 

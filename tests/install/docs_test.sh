@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The man page and the bash completion list exactly the options of `tracemill --help`,
-# the completion offers exactly the --trace-format values of the help, the man page
+# the completion offers exactly the --trace-format and --format values of the help, the man page
 # renders without groff warnings, and its exit status table and the one ending --help say
 # what README.md says.
 #   docs_test.sh TRACEMILL MAN_PAGE SOURCE_DIR
@@ -26,6 +26,8 @@ help_long=$(echo "$glossary" | long_options)
 help_short=$(echo "$glossary" | short_options)
 formats=$(echo "$help" | grep -oE -- '--trace-format=\{[^}]*\}' | head -n 1 | sed -E 's/.*\{(.*)\}/\1/' | tr ',' ' ' | set_of)
 [ -n "$formats" ] || fail "no --trace-format values in --help"
+outputs=$(echo "$help" | grep -oE -- '--format=\{[^}]*\}' | head -n 1 | sed -E 's/.*\{(.*)\}/\1/' | tr ',' ' ' | set_of)
+[ -n "$outputs" ] || fail "no --format values in --help"
 
 # Man page: every form of the help heads an entry; no other option is named.
 man_warnings=$(LC_ALL=C MANWIDTH=120 man --warnings -l "$man_page" 2>&1 >/dev/null)
@@ -54,6 +56,9 @@ same_set "values after -f" "$formats" "$(complete_words tracemill -f '')"
 same_set "values after --trace-format=v" "$formats" "$(complete_words tracemill --trace-format = v)"
 same_set "completion of --trace-format=v (one word)" "$(echo "$formats" | sed 's/^/--trace-format=/')" \
     "$(complete_words tracemill --trace-format=v)"
+same_set "values after -F" "$outputs" "$(complete_words tracemill -F '')"
+same_set "values after --format=" "$outputs" "$(complete_words tracemill --format =)"
+same_set "values after -F trc," "$(echo "$outputs" | grep -vx trc | sed 's/^/trc,/')" "$(complete_words tracemill -F trc,)"
 [ "$(complete_words tracemill --del)" = "--delete-converted" ] || fail "--del does not complete"
 [ "$(complete_words tracemill -p x --no-a)" = "--no-append-root" ] || fail "--no-a after -p x does not complete"
 
