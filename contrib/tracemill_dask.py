@@ -29,7 +29,8 @@ import tempfile
 import time
 
 # Counters of a report's last line that add up over shards.
-SUMMED = ("converted", "failed", "passed_over", "repeated", "deleted", "kept", "bytes_read", "bytes_written")
+SUMMED = ("converted", "failed", "passed_over", "repeated", "deleted", "kept", "outputs", "bytes_read",
+          "bytes_written")
 NESTED = ("frames", "records_passed_over")
 
 

@@ -254,14 +254,33 @@ size_t format_asc_line(char* out, double offset_s, const BusRecord& record) {
     return static_cast<size_t>(p - out);
 }
 
+namespace {
+
+// A date's whole seconds and milliseconds; times the date cannot show give 1970.
+struct DateParts {
+    double whole;
+    int milliseconds;
+};
+
+DateParts date_parts(double seconds) {
+    constexpr double kYear10000 = 253402300800.0;
+    if (!(seconds >= 0 && seconds < kYear10000)) seconds = 0;
+    const double whole = std::floor(seconds);
+    return {whole, std::min(999, static_cast<int>((seconds - whole) * 1000))};
+}
+
+}  // namespace
+
+double asc_date_seconds(double seconds) {
+    const DateParts parts = date_parts(seconds);
+    return parts.whole + parts.milliseconds / 1000.0;
+}
+
 std::string asc_date_text(double seconds) {
     static constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    constexpr double kYear10000 = 253402300800.0;
-    if (!(seconds >= 0 && seconds < kYear10000)) seconds = 0;
-    const double whole = std::floor(seconds);
-    const int milliseconds = std::min(999, static_cast<int>((seconds - whole) * 1000));
+    const auto [whole, milliseconds] = date_parts(seconds);
     const auto time = static_cast<time_t>(whole);
     struct tm civil{};
     gmtime_r(&time, &civil);

@@ -34,6 +34,9 @@ char* put_asc_time(char* out, double seconds);
 // 1970-01-01 00:00, milliseconds cut off. Times before 1970, past the year
 // 9999 or not a number read as 1970-01-01 00:00.
 std::string asc_date_text(double seconds);
+// The instant that date shows, to the millisecond: record times count from it,
+// so that the date plus a record's time is the record's absolute time.
+double asc_date_seconds(double seconds);
 
 // The header of a file whose first record is at `start_seconds`, up to and
 // including the line that opens the trigger block's records.

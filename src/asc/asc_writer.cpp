@@ -1,7 +1,7 @@
 // The ASCII trace writer: one ASCII trace per converted input, every record kind.
 //
-// The trace gets its header at the first record (whose timestamp becomes the
-// file's time base and its start date), a line per record, and the closing
+// The trace gets its header at the first record (whose timestamp, to the
+// millisecond the date shows, becomes the file's time base), a line per record, and the closing
 // line when the input ends; it is published only when a record line was
 // written into it, and its life on disk is the OutputFile's. Every record kind
 // has a line here, so nothing is passed over.
@@ -38,7 +38,7 @@ private:
 
     OutputFile file_;
     bool header_written_ = false;
-    double base_time_ = 0;  // the first record's timestamp
+    double base_time_ = 0;  // the header date: the first record's timestamp to the millisecond
     uint64_t lines_ = 0;    // record lines written
     WrittenFrames frames_;  // the CAN frame lines among them
 };
@@ -57,7 +57,7 @@ bool AscWriter::record(const BusRecord& record) {
     if (!header_written_) {
         // On failure the next record tries again with its own timestamp.
         if (!write_header(record.timestamp)) return false;
-        base_time_ = record.timestamp;
+        base_time_ = asc_date_seconds(record.timestamp);
         header_written_ = true;
     }
     char* line = file_.room(asc_line_capacity(record.data.size()));

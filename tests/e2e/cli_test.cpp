@@ -84,7 +84,8 @@ const char kUsageOptions[] =
     "Usage: tracemill [-h|--help] [-v|--version] [--verbosity=<n>] [-q|--quiet] [--non-interactive] [-d|--delete-converted] "
     "[-X|--no-append-root] [-b|--buffer=<n>] [-j|--jobs=<n>] [-p|--password-file=<file>] [--report=<file>] "
     "[--files-from=<file>] [--null] [--base=<folder>] [--shard=<k/n>] "
-    "[-F|--format={trc,log,csv}] [-f|--trace-format={version1,version2}] [--reserved-column] [-O|--output-directory=<file>] "
+    "[-F|--format={trc,asc,blf,log,csv}] [-f|--trace-format={version1,version2}] [--reserved-column] [--blf-level=<0..9>] "
+    "[-O|--output-directory=<file>] "
     "[-i|--input-files=<file(s)/folder(s)>]";
 
 const char kGlossary[] =
@@ -110,11 +111,12 @@ const char kGlossary[] =
     "longest common folder of the inputs with --files-from\n"
     "  --shard=<k/n>                            convert only the k-th of n shards of the log files; the files of one "
     "folder are in one shard\n"
-    "  -F, --format={trc,log,csv}               which output formats to write, comma-separated, all in one pass; "
+    "  -F, --format={trc,asc,blf,log,csv}       which output formats to write, comma-separated, all in one pass; "
     "defaults to trc\n"
     "  -f, --trace-format={version1,version2}   which trace version to output, defaults to 2.1\n"
     "  --reserved-column                        add the reserved column \"R\" to TRC 2.1 lines, for readers that "
     "require it\n"
+    "  --blf-level=<0..9>                       zlib level of BLF output, 0 (stored) to 9 (smallest), defaults to 1\n"
     "  -O, --output-directory=<file>            where to place the converted files\n"
     "  -i, --input-files=<file(s)/folder(s)>    list of input files/folders, must have common root\n";
 
@@ -184,11 +186,11 @@ TEST_F(CliTest, CommandLineErrors) {
         {{"--bogus", "x"}, 134, "tracemill: invalid option \"--bogus\"\n"},
         {{"-f", "version3", "x"}, 134,
          "tracemill: invalid value \"version3\" to option -f|--trace-format={version1,version2}\n"},
-        {{"-F", "trc,xls", "x"}, 134, "tracemill: invalid value \"xls\" to option -F|--format={trc,log,csv}\n"},
+        {{"-F", "trc,xls", "x"}, 134, "tracemill: invalid value \"xls\" to option -F|--format={trc,asc,blf,log,csv}\n"},
         {{"--format=log,csv,log", "x"}, 134,
-         "tracemill: format \"log\" named twice in option -F|--format={trc,log,csv}\n"},
-        {{"-F", "trc,", "x"}, 134, "tracemill: empty format name in \"trc,\" to option -F|--format={trc,log,csv}\n"},
-        {{"-F", "", "x"}, 134, "tracemill: empty format name in \"\" to option -F|--format={trc,log,csv}\n"},
+         "tracemill: format \"log\" named twice in option -F|--format={trc,asc,blf,log,csv}\n"},
+        {{"-F", "trc,", "x"}, 134, "tracemill: empty format name in \"trc,\" to option -F|--format={trc,asc,blf,log,csv}\n"},
+        {{"-F", "", "x"}, 134, "tracemill: empty format name in \"\" to option -F|--format={trc,asc,blf,log,csv}\n"},
         {{"-p", "a", "-p", "b", "x"}, 134, "tracemill: excess option -p|--password-file=<file>\n"},
         {{"-O", "a", "-O", "b", "x"}, 134, "tracemill: excess option -O|--output-directory=<file>\n"},
         // A value to an option that takes none is named as such, abbreviated or not, whatever the other errors.

@@ -49,7 +49,9 @@ if reader == "csv":
             fields = [str(total), r[3], ident] + [v or "-" for v in r[5:8] + r[9:12]] + [r[13], r[14].replace(" ", "")]
             print("|".join(fields))
 else:
-    for m in getattr(can, reader)(path):
+    # ASCII traces are read with the absolute times of their header's date.
+    options = {"relative_timestamp": False} if reader == "ASCReader" else {}
+    for m in getattr(can, reader)(path, **options):
         kind = "error" if m.is_error_frame else "remote" if m.is_remote_frame else "data"
         print("|".join([str(round(m.timestamp * 1e6)), str(m.channel), "%X" % m.arbitration_id,
                         str(int(m.is_extended_id)), "Rx" if m.is_rx else "Tx", kind, str(int(m.is_fd)),
@@ -124,6 +126,34 @@ std::string csv_expected(const BusRecord& r, double) {
                  r.kind == BusRecordKind::CanRemoteFrame ? "" : data_hex(r)});
 }
 
+// A CAN frame as python-can's ASC and BLF readers give it: channel numbers
+// one lower, the DLC of classic frames as logged.
+std::string vector_frame(const BusRecord& r, bool empty_fd_reads_as_remote) {
+    if (!is_can_frame(r)) return "";
+    const CanDetails& c = r.details.can;
+    const bool data = r.kind == BusRecordKind::CanDataFrame;
+    const bool remote = !data || (empty_fd_reads_as_remote && c.edl && r.data.empty());
+    return line(r.timestamp, {std::to_string(r.bus_channel - 1), hex(r.id), flag(c.ide), direction(c.dir),
+                              remote ? "remote" : "data", flag(data && c.edl), flag(data && c.brs), flag(data && c.esi),
+                              std::to_string(data && c.edl ? r.data.size() : c.dlc), data ? data_hex(r) : ""});
+}
+
+std::string vector_error_frame(const BusRecord& r, const char* extended) {
+    return line(r.timestamp, {std::to_string(r.details.error.bus_channel - 1), "0", extended, "Rx", "error", "0", "0",
+                              "0", "0", ""});
+}
+
+// ASCII traces hold every record; python-can reads the CAN frames, takes a CAN
+// FD line without data bytes for a remote frame and error frames for extended ones.
+std::string asc_expected(const BusRecord& r, double) {
+    return r.kind == BusRecordKind::CanErrorFrame ? vector_error_frame(r, "1") : vector_frame(r, true);
+}
+
+// Binary logs hold every record; python-can reads the CAN frames.
+std::string blf_expected(const BusRecord& r, double) {
+    return r.kind == BusRecordKind::CanErrorFrame ? vector_error_frame(r, "0") : vector_frame(r, false);
+}
+
 struct Format {
     const char* name;     // for -F
     const char* suffix;   // after the output stem
@@ -133,6 +163,8 @@ struct Format {
 // One row per format.
 const Format kFormats[] = {
     {"trc", "_CAN.trc", "TRCReader", trc_expected},
+    {"asc", ".asc", "ASCReader", asc_expected},
+    {"blf", ".blf", "BLFReader", blf_expected},
     {"log", ".log", "CanutilsLogReader", log_expected},
     {"csv", ".csv", "csv", csv_expected},
 };
@@ -217,7 +249,9 @@ protected:
 };
 
 TEST_F(FormatReadback, EveryRecordAFormatHoldsComesBackIdentical) {
-    const std::vector<nlohmann::json> report = convert("trc,log,csv", "--reserved-column");
+    std::string all;
+    for (const Format& format : kFormats) all += std::string(all.empty() ? "" : ",") + format.name;
+    const std::vector<nlohmann::json> report = convert(all, "--reserved-column");
     ASSERT_EQ(report.size(), 2u);
     double base = 0;
     for (const BusRecord& r : records)
@@ -227,14 +261,14 @@ TEST_F(FormatReadback, EveryRecordAFormatHoldsComesBackIdentical) {
         }
     for (const Format& format : kFormats) {
         SCOPED_TRACE(format.name);
-        const std::string path = dir / (std::string("out-trc,log,csv/card") + format.suffix);
+        const std::string path = dir / ("out-" + all + "/card" + format.suffix);
         ASSERT_TRUE(fs::exists(path));
         std::vector<std::string> expected;
         for (const BusRecord& r : records)
             if (std::string e = format.expected(r, base); !e.empty()) expected.push_back(e);
         int status = -1;
         std::istringstream out(
-            run(std::string(kPython) + " '" + (dir / "read_back.py") + "' " + format.reader + " '" + path + "' 2>&1", status));
+            run(std::string("TZ=UTC ") + kPython + " '" + (dir / "read_back.py") + "' " + format.reader + " '" + path + "' 2>&1", status));
         ASSERT_EQ(status, 0) << out.str();
         std::vector<std::string> got;
         for (std::string text; std::getline(out, text);) {
@@ -256,9 +290,10 @@ TEST_F(FormatReadback, EveryRecordAFormatHoldsComesBackIdentical) {
     // Every record went into the csv table: none is passed over, and every output is listed.
     EXPECT_EQ(report[0]["records_passed_over"], (nlohmann::json{{"lin_frames", 0}, {"lin_errors", 0},
                                                                  {"can_error_frames", 0}, {"can_fd_frames", 0}}));
-    EXPECT_EQ(report[0]["outputs"].size(), 3u);
-    EXPECT_EQ(report[1]["outputs"], 3);
-    EXPECT_NE(read_file(dir / "log").find(" I Written: 3 output file(s)\n"), std::string::npos);
+    EXPECT_EQ(report[0]["outputs"].size(), std::size(kFormats));
+    EXPECT_EQ(report[1]["outputs"], std::size(kFormats));
+    EXPECT_NE(read_file(dir / "log").find(" I Written: " + std::to_string(std::size(kFormats)) + " output file(s)\n"),
+              std::string::npos);
 }
 
 // The report counts what no chosen format held, and -d deletes the input only

@@ -91,6 +91,8 @@ Report read_report(const std::string& path, const std::string& out_folder) {
         object.erase("seconds");
         if (object["trace"].is_string())
             object["trace"] = fs::relative(object["trace"].get<std::string>(), out_folder).string();
+        if (object["outputs"].is_array())
+            for (auto& output : object["outputs"]) output = fs::relative(output.get<std::string>(), out_folder).string();
         if (object.contains("exit_status"))
             report.run = object;
         else
@@ -193,7 +195,7 @@ TEST(ScaleOut, DaskRecipeOnTwoWorkersIsTheSingleRun) {
     const Report whole = read_report(work / "single.jsonl", work / "single");
     EXPECT_EQ(summary["shards"], 3);
     EXPECT_EQ(summary["exit_status"], single);
-    for (const char* key : {"converted", "failed", "passed_over", "repeated", "bytes_written", "frames"})
+    for (const char* key : {"converted", "failed", "passed_over", "repeated", "outputs", "bytes_written", "frames"})
         EXPECT_EQ(summary[key], whole.run[key]) << key;
     EXPECT_EQ(read_report(work / "dask.jsonl", work / "dask").files, whole.files);
 }
