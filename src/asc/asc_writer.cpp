@@ -40,7 +40,7 @@ private:
     bool header_written_ = false;
     double base_time_ = 0;  // the header date: the first record's timestamp to the millisecond
     uint64_t lines_ = 0;    // record lines written
-    WrittenFrames frames_;  // the CAN frame lines among them
+    WrittenFrames frames_;  // the same lines by kind
 };
 
 bool AscWriter::new_file(const FileInfo& info, bool /*continuation*/) {
@@ -67,11 +67,7 @@ bool AscWriter::record(const BusRecord& record) {
     }
     file_.added(format_asc_line(line, record.timestamp - base_time_, record));
     ++lines_;
-    if (record.kind == BusRecordKind::CanRemoteFrame) {
-        ++frames_.can_remote_frames;
-    } else if (record.kind == BusRecordKind::CanDataFrame) {
-        ++(record.details.can.edl == 1 ? frames_.can_fd_frames : frames_.can_frames);
-    }
+    frames_.count(record);
     return true;
 }
 

@@ -62,7 +62,6 @@ private:
     bool submit_container();
     bool write_oldest_container();
     bool write_header();
-    void count_written(const BusRecord& record);
 
     OutputFile file_;
     ContainerPacker packer_;
@@ -120,15 +119,8 @@ bool BlfWriter::record(const BusRecord& record) {
     if (record.timestamp > last_time_) last_time_ = record.timestamp;
     objects_size_ += encode_object(objects_ + objects_size_, record, offset_ns(record.timestamp));
     if (object_count_ < UINT32_MAX) ++object_count_;
-    count_written(record);
+    written_.count(record);
     return true;
-}
-
-void BlfWriter::count_written(const BusRecord& record) {
-    if (record.kind == BusRecordKind::CanRemoteFrame) ++written_.can_remote_frames;
-    else if (record.kind != BusRecordKind::CanDataFrame) return;
-    else if (record.details.can.edl) ++written_.can_fd_frames;
-    else ++written_.can_frames;
 }
 
 // Hands the filled container to the packer and writes what it has packed

@@ -40,9 +40,7 @@ public:
         }
         file_.added(rows_writer_.format(row, record));
         ++rows_;
-        if (record.kind == BusRecordKind::CanRemoteFrame) ++written_.can_remote_frames;
-        else if (record.kind == BusRecordKind::CanDataFrame && record.details.can.edl) ++written_.can_fd_frames;
-        else if (record.kind == BusRecordKind::CanDataFrame) ++written_.can_frames;
+        written_.count(record);
         return true;
     }
 

@@ -37,10 +37,7 @@ FileOutcome FanOutSink::outcome() const {
         passed.lin_errors = std::min(passed.lin_errors, part.passed_over.lin_errors);
         passed.can_error_frames = std::min(passed.can_error_frames, part.passed_over.can_error_frames);
         passed.can_fd_frames = std::min(passed.can_fd_frames, part.passed_over.can_fd_frames);
-        WrittenFrames& written = all.written;
-        written.can_frames = std::max(written.can_frames, part.written.can_frames);
-        written.can_fd_frames = std::max(written.can_fd_frames, part.written.can_fd_frames);
-        written.can_remote_frames = std::max(written.can_remote_frames, part.written.can_remote_frames);
+        all.written.take_larger(part.written);
         for (const std::string& path : published_outputs(part)) all.outputs.push_back(path);
         all.bytes_written += part.bytes_written;
         all.durable = all.durable && part.durable;

@@ -1,6 +1,8 @@
 // Texts about an output sink's results.
 #include "driver/output_sink.h"
 
+#include <algorithm>
+
 namespace tracemill {
 
 std::string passed_over_text(const PassedOverRecords& records) {
@@ -21,6 +23,38 @@ std::string passed_over_text(const PassedOverRecords& records) {
         list += c.what;
     }
     return list;
+}
+
+void WrittenFrames::count(const BusRecord& record) {
+    switch (record.kind) {
+    case BusRecordKind::CanDataFrame: ++(record.details.can.edl ? can_fd_frames : can_frames); break;
+    case BusRecordKind::CanRemoteFrame: ++can_remote_frames; break;
+    case BusRecordKind::CanErrorFrame: ++can_error_frames; break;
+    case BusRecordKind::LinFrame: ++lin_frames; break;
+    case BusRecordKind::LinChecksumError:
+    case BusRecordKind::LinReceiveError:
+    case BusRecordKind::LinTransmissionError:
+    case BusRecordKind::LinSyncError: ++lin_errors; break;
+    default: break;
+    }
+}
+
+void WrittenFrames::add(const WrittenFrames& other) {
+    can_frames += other.can_frames;
+    can_fd_frames += other.can_fd_frames;
+    can_remote_frames += other.can_remote_frames;
+    can_error_frames += other.can_error_frames;
+    lin_frames += other.lin_frames;
+    lin_errors += other.lin_errors;
+}
+
+void WrittenFrames::take_larger(const WrittenFrames& other) {
+    can_frames = std::max(can_frames, other.can_frames);
+    can_fd_frames = std::max(can_fd_frames, other.can_fd_frames);
+    can_remote_frames = std::max(can_remote_frames, other.can_remote_frames);
+    can_error_frames = std::max(can_error_frames, other.can_error_frames);
+    lin_frames = std::max(lin_frames, other.lin_frames);
+    lin_errors = std::max(lin_errors, other.lin_errors);
 }
 
 std::vector<std::string> published_outputs(const FileOutcome& outcome) {

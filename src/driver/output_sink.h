@@ -35,12 +35,22 @@ struct PassedOverRecords {
 // The counts that are not 0, as in "15 LIN frame(s), 5 CAN error frame(s)".
 std::string passed_over_text(const PassedOverRecords& records);
 
-// Frame lines in a published output, by kind.
+// Records in a published output, by kind: with several formats, the most any one of them holds.
 struct WrittenFrames {
     uint64_t can_frames = 0;     // classic CAN data frames
     uint64_t can_fd_frames = 0;
     uint64_t can_remote_frames = 0;
-    uint64_t total() const { return can_frames + can_fd_frames + can_remote_frames; }
+    uint64_t can_error_frames = 0;
+    uint64_t lin_frames = 0;
+    uint64_t lin_errors = 0;     // checksum, receive, transmission and sync errors
+    uint64_t total() const {
+        return can_frames + can_fd_frames + can_remote_frames + can_error_frames + lin_frames + lin_errors;
+    }
+    // Counts one record written, by its kind.
+    void count(const BusRecord& record);
+    void add(const WrittenFrames& other);
+    // The larger count of each kind.
+    void take_larger(const WrittenFrames& other);
 };
 
 // What the last end_file left behind.

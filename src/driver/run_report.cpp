@@ -30,6 +30,9 @@ Json frames_json(const WrittenFrames& frames) {
     return Json{{"can", frames.can_frames},
                 {"can_fd", frames.can_fd_frames},
                 {"can_remote", frames.can_remote_frames},
+                {"can_error", frames.can_error_frames},
+                {"lin", frames.lin_frames},
+                {"lin_errors", frames.lin_errors},
                 {"total", frames.total()}};
 }
 

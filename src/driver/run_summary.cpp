@@ -28,9 +28,7 @@ void RunSummary::file_done(const FileResult& result) {
     totals_.deleted += result.deleted ? 1 : 0;
     totals_.outputs += result.outputs.size();
     several_outputs_ = several_outputs_ || result.outputs.size() > 1;
-    totals_.frames.can_frames += result.frames.can_frames;
-    totals_.frames.can_fd_frames += result.frames.can_fd_frames;
-    totals_.frames.can_remote_frames += result.frames.can_remote_frames;
+    totals_.frames.add(result.frames);
     totals_.records_passed_over.lin_frames += result.passed_over.lin_frames;
     totals_.records_passed_over.lin_errors += result.passed_over.lin_errors;
     totals_.records_passed_over.can_error_frames += result.passed_over.can_error_frames;

@@ -43,9 +43,7 @@ public:
         }
         file_.added(format_candump_line(line, record));
         ++lines_;
-        if (record.kind == BusRecordKind::CanRemoteFrame) ++written_.can_remote_frames;
-        else if (record.kind == BusRecordKind::CanDataFrame && record.details.can.edl) ++written_.can_fd_frames;
-        else if (record.kind == BusRecordKind::CanDataFrame) ++written_.can_frames;
+        written_.count(record);
         return true;
     }
 

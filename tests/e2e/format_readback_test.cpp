@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -290,6 +291,14 @@ TEST_F(FormatReadback, EveryRecordAFormatHoldsComesBackIdentical) {
     // Every record went into the csv table: none is passed over, and every output is listed.
     EXPECT_EQ(report[0]["records_passed_over"], (nlohmann::json{{"lin_frames", 0}, {"lin_errors", 0},
                                                                  {"can_error_frames", 0}, {"can_fd_frames", 0}}));
+    // ... and counted as written, each of its kind.
+    EXPECT_EQ(report[0]["frames"]["total"], records.size());
+    EXPECT_EQ(report[0]["frames"]["can_error"],
+              std::count_if(records.begin(), records.end(),
+                            [](const BusRecord& r) { return r.kind == BusRecordKind::CanErrorFrame; }));
+    EXPECT_EQ(report[0]["frames"]["lin"], std::count_if(records.begin(), records.end(), [](const BusRecord& r) {
+                  return r.kind == BusRecordKind::LinFrame;
+              }));
     EXPECT_EQ(report[0]["outputs"].size(), std::size(kFormats));
     EXPECT_EQ(report[1]["outputs"], std::size(kFormats));
     EXPECT_NE(read_file(dir / "log").find(" I Written: " + std::to_string(std::size(kFormats)) + " output file(s)\n"),

@@ -91,7 +91,7 @@ TEST(CandumpLogWriter, CanFramesGoToTheLogAndLinIsPassedOver) {
          {lin_record(BusRecordKind::LinFrame), can_record(kData, 1, 0x10, {0, 0, 0, 0, 0, 0, 1}, {9}),
           lin_record(BusRecordKind::LinSyncError), error_record(1, 1),
           can_record(kData, 1, 0x11, {0, 0, 1, 0, 0, 0, 1}, {8}), can_record(kRemote, 1, 0x12, {0, 0, 0, 0, 0, 1, 0}, {})},
-         2, 3, "x/a.log"},
+         2, 4, "x/a.log"},  // the error frame is written too
         {"x/b", {lin_record(BusRecordKind::LinFrame), lin_record(BusRecordKind::LinReceiveError)}, 2, 0, ""},
     };
     for (const auto& file : files) {
