@@ -65,14 +65,15 @@ test-sanitize: deps
 	@cmake --build $(BUILD_SAN) -j $(JOBS)
 	@cd $(BUILD_SAN) && ctest --output-on-failure -j $(JOBS)
 
-# The runs on several threads under ThreadSanitizer: the binary and the end-to-end tests.
+# The runs on several threads under ThreadSanitizer (parallel files, binary-log containers
+# deflated beside the conversion): the binary and the end-to-end tests.
 # The interrupt test is left to the other builds: ThreadSanitizer holds a signal
 # back until the thread next calls into the C library, so whether SIGINT still
 # lands mid-file depends on the machine's load.
 test-tsan: deps
 	@cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=Debug -DTRACEMILL_TSAN=ON -DTRACEMILL_WERROR=ON -DTRACEMILL_BENCH=OFF >/dev/null
 	@cmake --build $(BUILD_TSAN) -j $(JOBS) --target tracemill test_e2e
-	@cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ./test_e2e --gtest_filter='ParallelRun*:ContainerE2e*:InputSafety*:OutputSafety*-OutputSafety.InterruptedRunLeavesNoFileAndEndsByItsSignal'
+	@cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ./test_e2e --gtest_filter='ParallelRun*:ContainerE2e*:InputSafety*:OutputSafety*:FormatReadback*-OutputSafety.InterruptedRunLeavesNoFileAndEndsByItsSignal'
 
 bench: deps
 	@cmake -S . -B $(BUILD_BENCH) -DCMAKE_BUILD_TYPE=Release -DTRACEMILL_BENCH=ON >/dev/null
