@@ -90,14 +90,7 @@ bool AscWriter::end_file(const FileInfo& /*info*/) {
     return file_.finish(lines_ > 0 && closed) && closed;
 }
 
-FileOutcome AscWriter::outcome() const {
-    FileOutcome outcome{{}, {}, {}, 0, file_.durable()};
-    if (!file_.published()) return outcome;
-    outcome.written = frames_;
-    outcome.output_path = file_.path();
-    outcome.bytes_written = file_.bytes_written();
-    return outcome;
-}
+FileOutcome AscWriter::outcome() const { return file_.outcome({}, frames_); }
 
 }  // namespace
 

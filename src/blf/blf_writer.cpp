@@ -184,14 +184,7 @@ bool BlfWriter::end_file(const FileInfo& /*info*/) {
     return complete && finished;
 }
 
-FileOutcome BlfWriter::outcome() const {
-    FileOutcome outcome{{}, {}, {}, 0, file_.durable()};
-    if (!file_.published()) return outcome;
-    outcome.written = written_;
-    outcome.output_path = file_.path();
-    outcome.bytes_written = file_.bytes_written();
-    return outcome;
-}
+FileOutcome BlfWriter::outcome() const { return file_.outcome({}, written_); }
 
 // One deflating thread per core beside the converting one, when there are several.
 unsigned default_threads() {

@@ -46,14 +46,7 @@ public:
 
     bool end_file(const FileInfo& /*info*/) override { return file_.finish(rows_ > 0); }
 
-    FileOutcome outcome() const override {
-        FileOutcome outcome{{}, {}, {}, 0, file_.durable()};
-        if (!file_.published()) return outcome;
-        outcome.written = written_;
-        outcome.output_path = file_.path();
-        outcome.bytes_written = file_.bytes_written();
-        return outcome;
-    }
+    FileOutcome outcome() const override { return file_.outcome({}, written_); }
 
 private:
     OutputFile file_;

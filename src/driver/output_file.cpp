@@ -30,6 +30,15 @@ bool OutputFile::begin(std::string path, uint32_t mode) {
     return !failed_;
 }
 
+FileOutcome OutputFile::outcome(const PassedOverRecords& passed_over, const WrittenFrames& written) const {
+    FileOutcome outcome{passed_over, {}, {}, 0, durable_result_};
+    if (!published_) return outcome;
+    outcome.written = written;
+    outcome.output_path = path_;
+    outcome.bytes_written = bytes_written_;
+    return outcome;
+}
+
 char* OutputFile::make_room(size_t size) {
     if (failed_ || !flush()) return nullptr;
     // Only a piece larger than the whole buffer needs more room.

@@ -17,6 +17,7 @@
 
 #include "common/hash_map.h"
 #include "driver/file_system_root.h"
+#include "driver/output_sink.h"
 
 namespace tracemill {
 
@@ -72,6 +73,9 @@ public:
     // The last finished output was published, and how many bytes it holds.
     bool published() const { return published_; }
     uint64_t bytes_written() const { return bytes_written_; }
+    // The sink's outcome for the last finished output: the records it passed
+    // over, and, only when the output was published, what it holds.
+    FileOutcome outcome(const PassedOverRecords& passed_over, const WrittenFrames& written) const;
 
 private:
     char* make_room(size_t size);

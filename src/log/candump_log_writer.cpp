@@ -55,14 +55,7 @@ public:
         return ok;
     }
 
-    FileOutcome outcome() const override {
-        FileOutcome outcome{passed_over_, {}, {}, 0, file_.durable()};
-        if (!file_.published()) return outcome;
-        outcome.written = written_;
-        outcome.output_path = file_.path();
-        outcome.bytes_written = file_.bytes_written();
-        return outcome;
-    }
+    FileOutcome outcome() const override { return file_.outcome(passed_over_, written_); }
 
 private:
     OutputFile file_;

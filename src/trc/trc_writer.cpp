@@ -136,13 +136,12 @@ bool TrcWriter::end_file(const FileInfo& info) {
 }
 
 FileOutcome TrcWriter::outcome() const {
-    FileOutcome outcome{passed_over_, {}, {}, 0, file_.durable()};
-    if (!file_.published()) return outcome;
     const uint64_t lines = message_number_ - 1;
-    outcome.written = {lines - fd_lines_ - remote_lines_, fd_lines_, remote_lines_};
-    outcome.output_path = file_.path();
-    outcome.bytes_written = file_.bytes_written();
-    return outcome;
+    WrittenFrames written;
+    written.can_frames = lines - fd_lines_ - remote_lines_;
+    written.can_fd_frames = fd_lines_;
+    written.can_remote_frames = remote_lines_;
+    return file_.outcome(passed_over_, written);
 }
 
 // One line naming the input and what of it is not in its trace.
