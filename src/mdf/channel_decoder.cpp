@@ -77,6 +77,13 @@ ChannelReadPlan plan_channel_reads(ChannelDecoderList& decoders, uint64_t record
         plan.numeric_roles |= role_bit(decoder.role);
         plan.last_with_role[decoder.role] = {decoder.load, decoder.integer_value, &decoder};
     }
+    plan.integer_words = true;
+    for (ChannelRole role = 0; role < kMaxChannelRoles; ++role) {
+        if (role == kTimestampRole || (plan.numeric_roles & role_bit(role)) == 0) continue;
+        const FieldStep& step = plan.last_with_role[role];
+        if (step.load.method != FieldLoad::Method::Word || step.load.big_endian || !step.integer_value)
+            plan.integer_words = false;
+    }
     return plan;
 }
 

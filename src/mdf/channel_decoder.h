@@ -73,6 +73,9 @@ static_assert(sizeof(FieldStep) <= 16, "a group's steps should take few cache li
 struct ChannelReadPlan {
     uint64_t record_size = 0;
     uint32_t numeric_roles = 0;  // bit r set: a numeric channel has role r
+    // Every role but the timestamp is an unconverted integer in a planned
+    // little-endian word: the usual layout, read without asking per field.
+    bool integer_words = false;
     FieldStep last_with_role[kMaxChannelRoles];
     std::vector<const ChannelDecoder*> byte_arrays;  // in list order
 

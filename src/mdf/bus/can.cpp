@@ -71,6 +71,44 @@ bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRec
     return true;
 }
 
+// The same fields when every one but the timestamp is an unconverted integer
+// in a planned little-endian word (integer_words), as loggers lay them out:
+// one load and two shifts per field, nothing asked per field but its presence.
+bool decode_integer_word_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRecord& record) {
+    for (const ChannelDecoder* decoder : plan.byte_arrays)
+        if (decoder->role == DataBytes) append_byte_array(*decoder, raw, record.data);
+    if ((plan.numeric_roles & ~kDataFrameNumericRoles) != 0) return false;
+
+    const uint32_t present = plan.numeric_roles;
+    const auto has = [present](ChannelRole role) { return (present & role_bit(role)) != 0; };
+    const uint8_t* bytes = raw.record.data();
+    const auto word = [&](ChannelRole role) {
+        const FieldLoad& load = plan[role].load;
+        uint64_t value;
+        std::memcpy(&value, bytes + load.byte, 8);
+        return (value << load.left) >> load.right;
+    };
+    // As as_flag and as_byte_field take integers.
+    const auto flag = [&](ChannelRole role) -> uint8_t { return word(role) != 0 ? 1 : 0; };
+    const auto byte_field = [&](ChannelRole role) -> uint8_t {
+        const uint64_t value = word(role);
+        return value <= 2147483647 ? static_cast<uint8_t>(value) : 0;
+    };
+    CanDetails& can = record.details.can;
+    if (has(Timestamp)) record.timestamp = as_real(planned_value(plan, Timestamp, raw.record));
+    if (has(BusChannel)) record.bus_channel = byte_field(BusChannel);
+    if (has(Id)) record.id = static_cast<uint32_t>(word(Id));
+    if (has(Ide)) can.ide = flag(Ide);
+    if (has(Dir)) can.dir = flag(Dir);
+    if (has(Edl)) can.edl = flag(Edl);
+    if (has(Esi)) can.esi = flag(Esi);
+    if (has(Brs)) can.brs = flag(Brs);
+    if (has(Dlc)) can.dlc = byte_field(Dlc);
+    if (has(DataLength)) cut_to_length(record.data, true, byte_field(DataLength));
+    record.kind = BusRecordKind::CanDataFrame;
+    return true;
+}
+
 constexpr BusEvent kEvents[] = {
     {"CAN_DataFrame", BusRecordKind::CanDataFrame, decode_can_data_frame, kDataFrameRoles},
     {"CAN_RemoteFrame", BusRecordKind::CanRemoteFrame, decode_can_remote_frame, kRemoteFrameRoles},
@@ -87,7 +125,10 @@ const BusKind kBusKind = {"CAN", kSourceBusType, kEvents};
 bool decode_can_data_frame(const RawRecord& raw, BusRecord& record) {
     reset(record);
     const ChannelReadPlan& plan = *raw.read_plan;
-    if (plan.record_size == raw.record.size()) return decode_data_frame<true>(raw, plan, record);
+    if (plan.record_size == raw.record.size()) {
+        if (plan.integer_words) return decode_integer_word_frame(raw, plan, record);
+        return decode_data_frame<true>(raw, plan, record);
+    }
     return decode_data_frame<false>(raw, plan, record);
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "mdf/frame_test_support.h"
@@ -64,6 +66,40 @@ TEST(CanDataFrame, DecodesEveryField) {
     EXPECT_EQ(out.details.can.rtr, 0);
     EXPECT_EQ(out.details.can.dlc, 8);
     EXPECT_THAT(out.data, ElementsAre(1, 2, 3, 4, 5, 6, 7, 8));
+}
+
+// Records laid out as loggers write them take the integer-word path; it must
+// give what the general planned path gives, at the edges of every store too.
+TEST(CanDataFrame, IntegerWordPathAgreesWithThePlannedPath) {
+    const struct {
+        uint64_t bus_channel, id;
+        uint8_t flags, dlc, data_length;
+    } cases[] = {{1, 0x123, 0, 8, 8}, {0x80000001, 0xFFFFFFFF, 0b11111, 15, 3}, {0x7FFFFFFF, 0, 0b01010, 255, 64}};
+    for (bool big_endian_id : {false, true}) {
+        auto channels = can_data_channels();
+        channels[1].bit_count = 32;  // BusChannel over bytes 8..11: values past a byte's range
+        channels[2].byte_offset = 12;
+        channels[2].little_endian = !big_endian_id;
+        for (int flag = 3; flag <= 7; ++flag) channels[flag].byte_offset = 16;
+        channels[8].byte_offset = 17;        // DLC
+        channels[9].byte_offset = 24;        // DataBytes
+        channels[10].byte_offset = 18;       // DataLength
+        const auto decoders = make_decoders(channels);
+        for (const auto& c : cases) {
+            RecordBytes record(32);
+            record.put_double(0, 7.5).put(8, c.bus_channel, 4).put(12, c.id, 4).put(16, c.flags, 1);
+            record.put(17, c.dlc, 1).put(18, c.data_length, 1).put_bytes(24, {1, 2, 3, 4, 5, 6, 7, 8});
+            TestRecord words(record.bytes(), decoders), planned(record.bytes(), decoders);
+            EXPECT_EQ(words.plan.integer_words, !big_endian_id);
+            planned.plan.integer_words = false;
+            BusRecord a, b;
+            ASSERT_TRUE(decode_can_data_frame(words, a));
+            ASSERT_TRUE(decode_can_data_frame(planned, b));
+            EXPECT_EQ(std::tie(a.timestamp, a.bus_channel, a.id, a.data),
+                      std::tie(b.timestamp, b.bus_channel, b.id, b.data));
+            EXPECT_EQ(std::memcmp(&a.details, &b.details, sizeof a.details), 0) << c.id;
+        }
+    }
 }
 
 struct LengthCase {
