@@ -179,9 +179,12 @@ bool run_sink(OutputSink& sink, MdfFile& file, const FileInfo& info, bool contin
     result.bytes_written = outcome.bytes_written;
     if (ok) {
         if (outcome.passed_over.total() > 0)
-            gate.keep("it holds records its trace has no notation for (" + passed_over_text(outcome.passed_over) +
-                      ")");
-        if (!outcome.durable) gate.keep("its trace is not known to be safely on disk");
+            gate.keep(std::string(outcome.several_formats ? "it holds records none of its output formats has a notation for ("
+                                                          : "it holds records its trace has no notation for (") +
+                      passed_over_text(outcome.passed_over) + ")");
+        if (!outcome.durable)
+            gate.keep(outcome.several_formats ? "its outputs are not known to be safely on disk"
+                                              : "its trace is not known to be safely on disk");
     }
     return ok;
 }

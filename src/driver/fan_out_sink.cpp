@@ -28,6 +28,7 @@ bool FanOutSink::end_file(const FileInfo& info) {
 FileOutcome FanOutSink::outcome() const {
     FileOutcome all;
     all.durable = true;
+    all.several_formats = true;
     constexpr uint64_t kEvery = std::numeric_limits<uint64_t>::max();
     if (!sinks_.empty()) all.passed_over = {kEvery, kEvery, kEvery, kEvery};
     for (const auto& sink : sinks_) {

@@ -65,6 +65,8 @@ struct FileOutcome {
     // Every published file when a sink writes several (several formats); a
     // sink that writes one leaves this empty and names it in output_path.
     std::vector<std::string> outputs;
+    // Written by several formats: passed over means that none of them held it.
+    bool several_formats = false;
 };
 
 // Every file the outcome names as published, relative to the output root.

@@ -320,13 +320,14 @@ TEST_F(FormatReadback, PassedOverRecordsAndDeletionFollowTheChosenFormats) {
         const char* extra;
         uint64_t lin_frames, lin_errors, error_frames, fd_frames;
         bool deleted;
+        const char* kept;  // the reason given for keeping the input
     };
     const Case cases[] = {
-        {"trc", "-f version1", lin_frames, lin_errors, error_frames, fd_frames, false},
-        {"trc,log", "-f version1", lin_frames, lin_errors, 0, 0, false},
-        {"log", "", lin_frames, lin_errors, 0, 0, false},
-        {"trc,log,csv", "", 0, 0, 0, 0, true},
-        {"csv", "", 0, 0, 0, 0, true},
+        {"trc", "-f version1", lin_frames, lin_errors, error_frames, fd_frames, false, "its trace has no notation"},
+        {"trc,log", "-f version1", lin_frames, lin_errors, 0, 0, false, "none of its output formats has a notation"},
+        {"log", "", lin_frames, lin_errors, 0, 0, false, "its trace has no notation"},
+        {"trc,log,csv", "", 0, 0, 0, 0, true, nullptr},
+        {"csv", "", 0, 0, 0, 0, true, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.formats);
@@ -337,6 +338,10 @@ TEST_F(FormatReadback, PassedOverRecordsAndDeletionFollowTheChosenFormats) {
                   (nlohmann::json{{"lin_frames", c.lin_frames}, {"lin_errors", c.lin_errors},
                                   {"can_error_frames", c.error_frames}, {"can_fd_frames", c.fd_frames}}));
         EXPECT_EQ(report[0]["deleted"], c.deleted);
+        if (c.kept) {
+            ASSERT_EQ(report[0]["kept_because"].size(), 1u);
+            EXPECT_NE(report[0]["kept_because"][0].get<std::string>().find(c.kept), std::string::npos);
+        }
         EXPECT_EQ(fs::exists(input), !c.deleted);
     }
 }
