@@ -37,5 +37,7 @@ std::string_view parent_folder(std::string_view path);
 // Platform stat of an absolute path (local disk): Missing when it does not exist,
 // none on any other error.
 std::optional<PathInfo> stat_local_path(const std::string& full_path);
+// The working folder with "/" separators; false when it cannot be had.
+bool current_local_folder(std::string& folder);
 
 }  // namespace tracemill
