@@ -2,6 +2,8 @@
 # static libraries' needs and the system libraries they call.
 # Expat's header marks its functions as DLL imports unless told the library is static.
 target_compile_definitions(tracemill_core PUBLIC XML_STATIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+# MinGW's switch for gmtime_r and localtime_r (over the C runtime's gmtime_s).
+target_compile_definitions(tracemill_core PUBLIC _POSIX_THREAD_SAFE_FUNCTIONS=200112L)
 # libcrypto: sockets for its BIO layer, the system's random numbers and certificate stores.
 target_link_libraries(tracemill_core PUBLIC ws2_32 bcrypt crypt32 advapi32 user32)
 # Paths on the command line arrive as UTF-16 and are handed on as UTF-8.
