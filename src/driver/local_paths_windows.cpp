@@ -18,8 +18,7 @@ std::optional<PathInfo> stat_local_path(const std::string& full_path) {
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         // A path running through a file does not exist either.
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY ||
-            error == ERROR_INVALID_NAME)
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY)
             return PathInfo{PathKind::Missing, 0, 0, 0};
         return std::nullopt;
     }
