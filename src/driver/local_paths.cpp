@@ -30,4 +30,6 @@ bool current_local_folder(std::string& folder) {
     return true;
 }
 
+void add_current_drive(std::string&) {}  // one tree, no drives
+
 }  // namespace tracemill

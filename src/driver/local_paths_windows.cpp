@@ -43,4 +43,9 @@ bool current_local_folder(std::string& folder) {
     return true;
 }
 
+void add_current_drive(std::string& path) {
+    std::string folder;
+    if (current_local_folder(folder) && folder.size() >= 2 && folder[1] == ':') path.insert(0, folder, 0, 2);
+}
+
 }  // namespace tracemill

@@ -49,6 +49,7 @@ void normalize_path(std::string& path) {
         if (c == '\\') c = '/';
     collapse_double_slashes(path);
     if (path.size() == 2 && is_ascii_letter(path[0]) && path[1] == ':') path += '/';
+    if (!path.empty() && path[0] == '/') add_current_drive(path);
     const bool absolute = starts_with_drive(path) || (!path.empty() && path[0] == '/');
     if (!absolute && !make_absolute(path)) return;
 

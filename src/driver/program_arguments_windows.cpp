@@ -1,10 +1,16 @@
 // Windows passes main its arguments in the console's code page, which cannot
 // hold every file name: they are taken again from the UTF-16 command line.
-// The console is switched to UTF-8 so that log lines show names as they are.
+// The console is switched to UTF-8 so that log lines show names as they are,
+// and standard output and error to binary mode, so that they carry the same
+// bytes as on other systems ("\n", never "\r\n"; the console shows both alike).
 #include "driver/program_arguments.h"
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
+
+#include <cstdio>
 
 #include "common/wide_text_windows.h"
 
@@ -12,6 +18,8 @@ namespace tracemill {
 
 ProgramArguments::ProgramArguments(int argc, char** argv) {
     SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     int wide_count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wide_count);
     if (wide != nullptr && wide_count == argc) {

@@ -3,7 +3,8 @@
 // device, a network share gone) into zeros and a noted failure. A view can
 // only be given back whole, so the whole view becomes zeros; the reader goes
 // on over them and the file's failure is taken afterwards. Windows refuses
-// to cut short a file while a view of it exists, so that case needs no check.
+// to cut short a file while a view of it exists, but a file server need not
+// ask: the file's size is checked again when its failure is taken.
 #include "streams/mapped_stream.h"
 
 #include <windows.h>
@@ -24,8 +25,10 @@ namespace {
 struct ThreadMapping {
     uintptr_t begin = 0;
     uintptr_t end = 0;
+    HANDLE file = INVALID_HANDLE_VALUE;  // while its stream is open
     bool failed = false;
     bool zeroed = false;  // the view was replaced by zero pages
+    bool truncated = false;
 };
 thread_local ThreadMapping t_mapping;
 
@@ -51,13 +54,29 @@ void install_in_page_error_handler() {
     std::call_once(once, [] { AddVectoredExceptionHandler(1, on_in_page_error); });
 }
 
+// A file cut short under its view: the reader can stop at zeros before the old end.
+void note_if_cut_short(ThreadMapping& mapping) {
+    LARGE_INTEGER size;
+    if (mapping.file != INVALID_HANDLE_VALUE && GetFileSizeEx(mapping.file, &size) &&
+        static_cast<uint64_t>(size.QuadPart) < mapping.end - mapping.begin) {
+        mapping.failed = true;
+        mapping.truncated = true;
+    }
+}
+
 }  // namespace
 
 bool take_mapped_input_failure() {
     ThreadMapping& mapping = t_mapping;
+    note_if_cut_short(mapping);
     if (!mapping.failed) return false;
     mapping.failed = false;
-    TM_LOG(kError, "Could not read file: %s", std::strerror(EIO));
+    if (mapping.truncated)
+        TM_LOG(kError, "Could not read file: it was cut short while being read");
+    else
+        TM_LOG(kError, "Could not read file: %s", std::strerror(EIO));
+    mapping.truncated = false;
+    mapping.file = INVALID_HANDLE_VALUE;  // taken once
     return true;
 }
 
@@ -82,8 +101,7 @@ StreamPtr MappedStream::map(StreamPtr& file) {
         return nullptr;
     }
     stream->file_ = std::move(file);
-    t_mapping = ThreadMapping{reinterpret_cast<uintptr_t>(view), reinterpret_cast<uintptr_t>(view) + length, false,
-                              false};
+    t_mapping = ThreadMapping{reinterpret_cast<uintptr_t>(view), reinterpret_cast<uintptr_t>(view) + length, handle};
     return StreamPtr(stream);
 }
 
@@ -91,8 +109,12 @@ void MappedStream::unmap() {
     ThreadMapping& mapping = t_mapping;
     bool zeroed = false;
     if (bytes_ && mapping.begin == reinterpret_cast<uintptr_t>(bytes_)) {
+        // A failure is taken after the stream is gone: whether the file was
+        // cut short is asked while it is still open.
+        note_if_cut_short(mapping);
         zeroed = mapping.zeroed;
         mapping.begin = mapping.end = 0;
+        mapping.file = INVALID_HANDLE_VALUE;
         mapping.zeroed = false;
     }
     if (bytes_) {
