@@ -10,7 +10,6 @@
 // up to 64 bytes, remote and error frames and LIN frames.
 #include <argtable2.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
