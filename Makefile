@@ -4,6 +4,7 @@ BUILD_SAN ?= build-sanitize
 BUILD_TSAN ?= build-tsan
 BUILD_BENCH ?= build-bench
 BUILD_FUZZ ?= build-fuzz
+BUILD_WINDOWS ?= build-windows
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 # make install PREFIX=/usr DESTDIR=stage: installs under stage/usr (DESTDIR made absolute).
@@ -13,7 +14,7 @@ destdir = $(if $(DESTDIR),$(abspath $(DESTDIR)))
 # Quiet "Entering directory" lines, also from the make that cmake --build runs.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: deps configure build demo test installables install uninstall package test-package test-sanitize test-tsan bench fuzz memcheck clean
+.PHONY: deps configure build demo test installables install uninstall package test-package test-sanitize test-tsan bench fuzz memcheck windows configure-windows test-windows clean
 
 deps:
 	@./scripts/install-deps
@@ -92,5 +93,24 @@ memcheck: build
 	@./scripts/install-deps --memcheck
 	@./scripts/memcheck $(BUILD)
 
+# Windows: tracemill.exe cross-compiled with MinGW-w64 and linked statically. The
+# libraries it links are built from Debian's source packages once per version,
+# into a cache outside the tree (scripts/build-windows-deps).
+configure-windows:
+	@./scripts/install-deps --windows
+	@deps=$$(./scripts/build-windows-deps) && \
+	  cmake -S . -B $(BUILD_WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	        -DTRACEMILL_WINDOWS_DEPS="$$deps" -DCMAKE_BUILD_TYPE=Release -DTRACEMILL_BENCH=OFF >/dev/null
+
+windows: configure-windows
+	@cmake --build $(BUILD_WINDOWS) -j $(JOBS) --target tracemill
+
+# The tests that need no POSIX-only feature, run under Wine, then the examples
+# converted under Wine and compared with the Linux build's output.
+test-windows: configure-windows configure
+	@cmake --build $(BUILD_WINDOWS) -j $(JOBS)
+	@cmake --build $(BUILD) -j $(JOBS) --target tracemill
+	@./scripts/test-windows $(BUILD_WINDOWS) $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_BENCH) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_BENCH) $(BUILD_FUZZ) $(BUILD_WINDOWS)

@@ -1,10 +1,12 @@
-// A fresh folder under /tmp for one test, removed with everything in it.
+// A fresh folder under /tmp (Windows: the user's temporary folder, with "/"
+// separators) for one test, removed with everything in it.
 #pragma once
 
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <system_error>
 
@@ -12,11 +14,26 @@ namespace tracemill {
 
 class TempDir {
 public:
+#ifdef _WIN32
+    TempDir() {
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto candidate = base / ("tracemill_test_" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate, error)) {
+                const std::u8string text = candidate.generic_u8string();
+                path_.assign(text.begin(), text.end());
+            }
+        }
+    }
+#else
     TempDir() {
         char pattern[] = "/tmp/tracemill_test_XXXXXX";
         if (::mkdtemp(pattern) != nullptr) path_ = pattern;
         ::chmod(path_.c_str(), 0755);  // reachable by an unprivileged child process
     }
+#endif
     ~TempDir() {
         // Tests may leave read-only folders behind; open them up before removing.
         std::error_code ignored;

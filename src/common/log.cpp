@@ -3,8 +3,6 @@
 // collected by the thread's LogCapture.
 #include "common/log.h"
 
-#include <sys/syscall.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,7 +10,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+
+#include "common/log_stamp.h"
 
 namespace tracemill {
 
@@ -74,15 +73,9 @@ char level_letter(int32_t level) {
 
 // Writes the prefix for the current local time; returns its length.
 int compose_prefix(char* out, size_t room, int32_t level) {
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    struct tm local;
-    time_t seconds = now.tv_sec;
-    localtime_r(&seconds, &local);
-    long thread_id = syscall(SYS_gettid);
-    int n = snprintf(out, room, "%02d-%02d %02d:%02d:%02d.%03d %5d %5ld %c ", local.tm_mon + 1,
-                     local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                     static_cast<int>(now.tv_usec / 1000), static_cast<int>(getpid()), thread_id,
+    const LogStamp now = log_stamp_now();
+    int n = snprintf(out, room, "%02d-%02d %02d:%02d:%02d.%03d %5d %5ld %c ", now.month, now.day, now.hour,
+                     now.minute, now.second, now.millisecond, static_cast<int>(now.process), now.thread,
                      level_letter(level));
     return n < 0 ? 0 : (n > kLineLimit ? kLineLimit : n);
 }

@@ -3,10 +3,10 @@
 // a move leaves behind in the source.
 #pragma once
 
-#include <string.h>
-
 #include <string>
 #include <string_view>
+
+#include "common/secure_wipe.h"
 
 namespace tracemill {
 
@@ -33,7 +33,7 @@ public:
 private:
     // The text never grows after construction, so its one buffer holds every byte it ever had.
     void wipe() {
-        explicit_bzero(text_.data(), text_.capacity());
+        secure_wipe(text_.data(), text_.capacity());
         text_.clear();
     }
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <unistd.h>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -24,6 +24,7 @@
 #include "driver/option_kinds.h"
 #include "driver/parallel_conversion.h"
 #include "driver/password_store.h"
+#include "driver/program_arguments.h"
 #include "driver/paths.h"
 #include "driver/run_context.h"
 #include "driver/run_record.h"
@@ -272,8 +273,8 @@ bool parse_command_line(RunContext& context, OutputFormat& format, int argc, cha
         }
         options.jobs = std::min(rows.jobs->ival[0], kMaxJobs);
     } else {
-        const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-        options.jobs = cores > 1 ? static_cast<int>(std::min(cores, long{kMaxJobs})) : 1;
+        const unsigned cores = std::thread::hardware_concurrency();  // processors online; 0 when unknown
+        options.jobs = cores > 1 ? static_cast<int>(std::min(cores, unsigned{kMaxJobs})) : 1;
     }
     if (rows.shard->count == 1 && !parse_shard(rows.shard->sval[0], options.shard)) {
         TM_LOG(kFatal, "Shard must be k/n with 1 <= k <= n: %s", escape_file_text(rows.shard->sval[0]).c_str());
@@ -342,7 +343,8 @@ int run(int argc, char** argv, OutputFormat& format) {
 
 int run_tracemill(int argc, char** argv, OutputFormat& format) {
     try {
-        return run(argc, argv, format);
+        ProgramArguments arguments(argc, argv);
+        return run(arguments.count(), arguments.values(), format);
     } catch (const std::bad_alloc&) {
         TM_LOG(kFatal, "Out of memory");
         return kSetupFailed;

@@ -18,13 +18,6 @@
 
 namespace tracemill {
 
-std::string FileSystemRoot::full_path(std::string_view relative) const {
-    std::string full = root_;
-    if (!full.empty() && !relative.empty()) full += '/';
-    full.append(relative);
-    return full;
-}
-
 namespace {
 
 // A descriptor closed with its owner.

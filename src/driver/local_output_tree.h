@@ -27,6 +27,7 @@ public:
     std::unique_ptr<StagedFile> create_staged(std::string_view relative, uint32_t mode);
 
 private:
+    // The descriptors below serve the POSIX kind; the Windows kind works by path.
     // The root folder, opened once (the user named it, so a link to it is followed).
     int root_fd();
     // Enters every part of `folder` below the root with O_NOFOLLOW, creating

@@ -5,7 +5,6 @@
 // bounded number of times, whatever the input.
 #include "driver/password_store.h"
 
-#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <new>
 #include <string>
 
+#include "common/local_file.h"
 #include "common/log.h"
 #include "common/log_escape.h"
 #include "driver/paths.h"
@@ -124,7 +124,7 @@ public:
         return bytes_ != nullptr;
     }
     ~WipedBuffer() {
-        if (bytes_) explicit_bzero(bytes_.get(), size_);
+        if (bytes_) secure_wipe(bytes_.get(), size_);
     }
     char* data() { return bytes_.get(); }
     std::string_view text() const { return std::string_view(bytes_.get(), size_); }
@@ -140,7 +140,7 @@ enum class FileRead { Read, Missing, Unusable };
 // Reads the whole password file. A FIFO or folder is refused without blocking;
 // a file that shrinks while it is read yields no text, as if empty.
 FileRead read_password_file(const std::string& path, WipedBuffer& buffer) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open_local_file_for_reading(path);
     if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? FileRead::Missing : FileRead::Unusable;
     struct stat st;
     FileRead result = FileRead::Read;

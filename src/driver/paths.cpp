@@ -1,9 +1,6 @@
 // Path normalisation, the input root, and extension and folder views of a path.
 #include "driver/paths.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -37,11 +34,8 @@ void collapse_double_slashes(std::string& path) {
 
 // Joins a relative path with the working folder; false when that folder is unusable.
 bool make_absolute(std::string& path) {
-    char cwd[2048];
-    if (getcwd(cwd, sizeof cwd) == nullptr) return false;
-    std::string folder(cwd);
-    for (char& c : folder)
-        if (c == '\\') c = '/';
+    std::string folder;
+    if (!current_local_folder(folder)) return false;
     std::unique_ptr<FileSystemRoot> root = local_root_new(std::move(folder));
     if (!root) return false;
     path = path == ".." ? std::string() : root->full_path(path);
@@ -50,26 +44,12 @@ bool make_absolute(std::string& path) {
 
 }  // namespace
 
-std::optional<PathInfo> stat_local_path(const std::string& full_path) {
-    struct stat st;
-    if (::stat(full_path.c_str(), &st) != 0) {
-        // A path running through a file does not exist either.
-        if (errno == ENOENT || errno == ENOTDIR) return PathInfo{PathKind::Missing, 0, 0, 0};
-        return std::nullopt;
-    }
-    if (S_ISREG(st.st_mode))
-        return PathInfo{PathKind::File, static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_dev),
-                        static_cast<uint64_t>(st.st_ino)};
-    if (S_ISDIR(st.st_mode))
-        return PathInfo{PathKind::Directory, 0, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-    return PathInfo{PathKind::Other, 0, 0, 0};
-}
-
 void normalize_path(std::string& path) {
     for (char& c : path)
         if (c == '\\') c = '/';
     collapse_double_slashes(path);
     if (path.size() == 2 && is_ascii_letter(path[0]) && path[1] == ':') path += '/';
+    if (!path.empty() && path[0] == '/') add_current_drive(path);
     const bool absolute = starts_with_drive(path) || (!path.empty() && path[0] == '/');
     if (!absolute && !make_absolute(path)) return;
 
@@ -125,7 +105,14 @@ std::string_view holding_folder(std::string_view input) {
 // from find and "a/x.MF4" name one place and one shard.
 void lexically_normalize(std::string& path) {
     if (path.find("/.") == std::string::npos) return;
-    path = std::filesystem::path(path).lexically_normal().generic_string();
+    // As UTF-8 on every system (a plain string would be taken in the locale's code page).
+    try {
+        const std::u8string text(path.begin(), path.end());
+        const std::u8string normal = std::filesystem::path(text).lexically_normal().generic_u8string();
+        path.assign(normal.begin(), normal.end());
+    } catch (const std::exception&) {
+        // Bytes that are no UTF-8 cannot be taken apart here; the path stays as it was.
+    }
 }
 
 // The longest common folder of two folders that both end in "/".

@@ -37,5 +37,10 @@ std::string_view parent_folder(std::string_view path);
 // Platform stat of an absolute path (local disk): Missing when it does not exist,
 // none on any other error.
 std::optional<PathInfo> stat_local_path(const std::string& full_path);
+// The working folder with "/" separators; false when it cannot be had.
+bool current_local_folder(std::string& folder);
+// On systems with drive letters, a path from the root of no named drive
+// ("/logs") gets the working folder's drive ("D:/logs"); elsewhere it stays.
+void add_current_drive(std::string& path);
 
 }  // namespace tracemill

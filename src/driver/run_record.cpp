@@ -1,11 +1,9 @@
 // The summary and the report of a run, fed together.
 #include "driver/run_record.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include "driver/input_walk.h"
 #include "driver/run_context.h"
+#include "driver/status_terminal.h"
 
 namespace tracemill {
 
@@ -15,9 +13,8 @@ bool RunRecord::start(const RunContext& context) {
         report_ = RunReport::open(context.options.report_path, *context.input_fs, *context.output_fs());
         if (!report_) return false;
     }
-    if (!context.options.non_interactive && isatty(STDERR_FILENO) == 1) {
-        struct winsize size {};
-        const int width = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    const int width = context.options.non_interactive ? -1 : status_terminal_columns();
+    if (width >= 0) {
         progress_ = std::make_unique<ProgressLine>(count_inputs(*context.input_fs, context.inputs, context.options.shard), width);
     }
     return true;

@@ -2,7 +2,6 @@
 // library from texts made valid UTF-8 first.
 #include "driver/run_report.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include <new>
 #include <nlohmann/json.hpp>
 
+#include "common/local_file.h"
 #include "common/log.h"
 #include "common/log_escape.h"
 
@@ -57,7 +57,7 @@ std::unique_ptr<RunReport> RunReport::open(const std::string& path, const FileSy
                                            const FileSystemRoot& output_root) {
     int fd = STDOUT_FILENO;
     if (path != "-") {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = create_local_file_for_writing(path);
         if (fd < 0) {
             TM_LOG(kError, "Could not create report file %s: %s", escape_file_name(path).c_str(), std::strerror(errno));
             return nullptr;

@@ -3,12 +3,11 @@
 // into memory, and checks the CRC footer when there is one.
 #include "streams/compressed_container.h"
 
-#include <string.h>  // explicit_bzero
-
 #include <bit>
 #include <new>
 
 #include "common/log.h"
+#include "common/secure_wipe.h"
 #include "streams/crc_stream.h"
 #include "streams/field_reader.h"
 #include "streams/heatshrink_stream.h"
@@ -89,7 +88,7 @@ bool drain_chunks(ByteStream* source, ByteStream* destination, uint8_t* chunk, u
 bool drain(ByteStream* source, ByteStream* destination, uint64_t limit, bool holds_secrets) {
     uint8_t chunk[kDrainChunk];
     const bool drained = drain_chunks(source, destination, chunk, limit);
-    if (holds_secrets) explicit_bzero(chunk, sizeof chunk);
+    if (holds_secrets) secure_wipe(chunk, sizeof chunk);
     return drained;
 }
 

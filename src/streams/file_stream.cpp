@@ -3,10 +3,6 @@
 
 #include "streams/file_stream.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "common/local_file.h"
 #include "common/log.h"
 
 namespace tracemill {
@@ -120,36 +117,11 @@ int32_t FileWriteStream::close() {
     return flushed ? closed : EOF;
 }
 
-int64_t end_of_file_data(int fd) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
-    // Blocks for every byte: no hole anywhere (the case of nearly every file).
-    if (status.st_blocks * 512 >= status.st_size) return status.st_size;
-    off_t end = 0;
-    for (off_t at = 0; at < status.st_size;) {
-        const off_t data = ::lseek(fd, at, SEEK_DATA);
-        if (data < 0) {
-            if (errno == ENXIO) break;  // no data at or after `at`
-            end = status.st_size;       // holes are not reported here: all is data
-            break;
-        }
-        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
-        if (hole < 0) {
-            end = status.st_size;
-            break;
-        }
-        end = hole;
-        at = hole;
-    }
-    if (::lseek(fd, 0, SEEK_SET) != 0) return -1;
-    return end;
-}
-
 StreamPtr open_file_stream(std::string_view path, int32_t mode) {
     if (path.data() == nullptr) return nullptr;
     if (mode != kFileRead && mode != kFileWrite) return nullptr;
     const std::string zero_terminated(path);
-    std::FILE* file = std::fopen(zero_terminated.c_str(), mode == kFileRead ? "rb" : "wb");
+    std::FILE* file = open_local_stdio_file(zero_terminated, mode == kFileWrite);
     if (!file) return nullptr;
     StreamPtr stream;
     if (mode == kFileRead) {

@@ -4,13 +4,13 @@
 // state machine would, so the two can take turns at any item boundary.
 #include "streams/heatshrink_decoder.h"
 
-#include <string.h>  // explicit_bzero
-
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "common/secure_wipe.h"
 
 namespace tracemill {
 
@@ -31,7 +31,7 @@ HeatshrinkDecoder* decoder_new(uint16_t input_buffer_size, uint8_t window_bits, 
 
 void decoder_wipe(HeatshrinkDecoder* decoder) {
     if (decoder == nullptr) return;
-    explicit_bzero(decoder->input_buffer(), decoder->input_buffer_size + (size_t{1} << decoder->window_bits));
+    secure_wipe(decoder->input_buffer(), decoder->input_buffer_size + (size_t{1} << decoder->window_bits));
 }
 
 void decoder_free(HeatshrinkDecoder* decoder) {

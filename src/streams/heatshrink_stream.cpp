@@ -2,10 +2,10 @@
 // the caller's buffer and refills the decoder whenever it runs dry.
 #include "streams/heatshrink_stream.h"
 
-#include <string.h>  // explicit_bzero
-
 #include <cstring>
 #include <new>
+
+#include "common/secure_wipe.h"
 
 namespace tracemill {
 
@@ -28,7 +28,7 @@ bool HeatshrinkStream::feed(bool& failed) {
     std::memset(chunk, 0, sizeof chunk);
     const int64_t got = stream_read(source_, chunk, sizeof chunk);
     const bool fed = feed_chunk(chunk, got, failed);
-    if (holds_secrets_) explicit_bzero(chunk, sizeof chunk);
+    if (holds_secrets_) secure_wipe(chunk, sizeof chunk);
     return fed;
 }
 

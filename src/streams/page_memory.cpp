@@ -1,11 +1,11 @@
 // Heap areas for small sizes, huge-page-advised mappings for large ones.
 #include "streams/page_memory.h"
 
-#include <string.h>  // explicit_bzero
-
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "common/secure_wipe.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -58,7 +58,7 @@ PageMemory& PageMemory::operator=(PageMemory&& other) noexcept {
 
 void PageMemory::release() {
     // Beyond size_ the area is zeros already (see resize).
-    if (secret_ && data_) explicit_bzero(data_, size_);
+    if (secret_ && data_) secure_wipe(data_, size_);
 #if TRACEMILL_PAGE_MAPPINGS
     if (mapped_ != 0) munmap(data_, mapped_);
     else
@@ -96,12 +96,12 @@ bool PageMemory::resize(uint64_t size) {
             void* moved = mremap(data_, mapped_, mapped_, MREMAP_MAYMOVE | MREMAP_FIXED, area);
             if (moved == MAP_FAILED) {
                 std::memcpy(area, data_, size_);
-                if (secret_) explicit_bzero(data_, size_);
+                if (secret_) secure_wipe(data_, size_);
                 munmap(data_, mapped_);
             }
         } else if (data_) {
             std::memcpy(area, data_, size_);
-            if (secret_) explicit_bzero(data_, size_);
+            if (secret_) secure_wipe(data_, size_);
             std::free(data_);
         }
         data_ = area;
@@ -124,7 +124,7 @@ bool PageMemory::grow_heap_wiping(uint64_t size) {
     if (!grown) return false;
     if (data_) {
         std::memcpy(grown, data_, size_);
-        explicit_bzero(data_, size_);
+        secure_wipe(data_, size_);
         std::free(data_);
     }
     std::memset(grown + size_, 0, size - size_);

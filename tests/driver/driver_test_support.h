@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace tracemill::driver_test {
@@ -18,16 +19,26 @@ namespace fs = std::filesystem;
 // A fresh folder under the system temp folder, removed with everything in it.
 class TempFolder {
 public:
+#ifdef _WIN32
+    TempFolder() {
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path candidate = fs::temp_directory_path() / ("tracemill-driver-" + std::to_string(random()));
+            if (fs::create_directory(candidate)) path_ = fs::canonical(candidate);
+        }
+    }
+#else
     TempFolder() {
         std::string pattern = (fs::temp_directory_path() / "tracemill-driver-XXXXXX").string();
         path_ = fs::canonical(mkdtemp(pattern.data()));
     }
+#endif
     ~TempFolder() {
         std::error_code ignored;
         fs::remove_all(path_, ignored);
     }
     const fs::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
+    std::string str() const { return path_.generic_string(); }  // "/" between names on every system
 
     // Writes `content` to a file below the folder, creating the parents.
     fs::path write(const std::string& relative, const std::string& content = "x") const {

@@ -9,11 +9,10 @@
 // The event mix is mostly classic 8-byte CAN frames with some CAN FD frames of
 // up to 64 bytes, remote and error frames and LIN frames.
 #include <argtable2.h>
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "bus_groups.h"
@@ -151,7 +150,9 @@ FileSpec bench_log(uint64_t frames, uint32_t groups, uint64_t seed, uint32_t spl
 }
 
 bool write_small_files(const std::string& folder, uint64_t count, uint64_t frames, uint64_t seed) {
-    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    std::error_code error;
+    std::filesystem::create_directory(folder, error);
+    if (error) return false;
     for (uint64_t i = 0; i < count; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/small_%05llu.mf4", static_cast<unsigned long long>(i));
