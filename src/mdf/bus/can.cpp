@@ -41,10 +41,15 @@ uint64_t as_remote_length(const ChannelValue& value) {
     return t >= static_cast<double>(kMaxRemoteDataLength) ? kMaxRemoteDataLength : static_cast<uint64_t>(t);
 }
 
-// The data frame from the plan's last channel of each role. kPlanned: the
-// record has the size the plan was made for, so every field is one planned
-// load; otherwise each channel is read the general way.
-template <bool kPlanned>
+// How a data frame's fields are read: each channel the general way (the
+// record is not of the planned size), by its planned load, or, when every
+// field but the timestamp is an unconverted integer in a planned
+// little-endian word (integer_words, the loggers' own layout), by that word
+// alone with nothing asked per field.
+enum class FieldReads { General, Planned, IntegerWords };
+
+// The data frame from the plan's last channel of each role.
+template <FieldReads kReads>
 bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRecord& record) {
     for (const ChannelDecoder* decoder : plan.byte_arrays)
         if (decoder->role == DataBytes) append_byte_array(*decoder, raw, record.data);
@@ -53,11 +58,17 @@ bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRec
     const uint32_t present = plan.numeric_roles;
     const auto has = [present](ChannelRole role) { return (present & role_bit(role)) != 0; };
     const auto value = [&](ChannelRole role) {
-        if constexpr (kPlanned) return planned_value(plan, role, raw.record);
-        else return read_value(*plan[role].decoder, raw.record);
+        if constexpr (kReads == FieldReads::General) return read_value(*plan[role].decoder, raw.record);
+        else if constexpr (kReads == FieldReads::Planned) return planned_value(plan, role, raw.record);
+        else return integer_word_value(plan, role, raw.record);
+    };
+    // The timestamp is no integer word: it is read by its planned load there.
+    const auto timestamp = [&] {
+        if constexpr (kReads == FieldReads::IntegerWords) return planned_value(plan, Timestamp, raw.record);
+        else return value(Timestamp);
     };
     CanDetails& can = record.details.can;
-    if (has(Timestamp)) record.timestamp = as_real(value(Timestamp));
+    if (has(Timestamp)) record.timestamp = as_real(timestamp());
     if (has(BusChannel)) record.bus_channel = as_byte_field(value(BusChannel));
     if (has(Id)) record.id = as_id(value(Id));
     if (has(Ide)) can.ide = as_flag(value(Ide));
@@ -67,44 +78,6 @@ bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRec
     if (has(Brs)) can.brs = as_flag(value(Brs));
     if (has(Dlc)) can.dlc = as_byte_field(value(Dlc));
     if (has(DataLength)) cut_to_length(record.data, true, as_byte_field(value(DataLength)));
-    record.kind = BusRecordKind::CanDataFrame;
-    return true;
-}
-
-// The same fields when every one but the timestamp is an unconverted integer
-// in a planned little-endian word (integer_words), as loggers lay them out:
-// one load and two shifts per field, nothing asked per field but its presence.
-bool decode_integer_word_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRecord& record) {
-    for (const ChannelDecoder* decoder : plan.byte_arrays)
-        if (decoder->role == DataBytes) append_byte_array(*decoder, raw, record.data);
-    if ((plan.numeric_roles & ~kDataFrameNumericRoles) != 0) return false;
-
-    const uint32_t present = plan.numeric_roles;
-    const auto has = [present](ChannelRole role) { return (present & role_bit(role)) != 0; };
-    const uint8_t* bytes = raw.record.data();
-    const auto word = [&](ChannelRole role) {
-        const FieldLoad& load = plan[role].load;
-        uint64_t value;
-        std::memcpy(&value, bytes + load.byte, 8);
-        return (value << load.left) >> load.right;
-    };
-    // As as_flag and as_byte_field take integers.
-    const auto flag = [&](ChannelRole role) -> uint8_t { return word(role) != 0 ? 1 : 0; };
-    const auto byte_field = [&](ChannelRole role) -> uint8_t {
-        const uint64_t value = word(role);
-        return value <= 2147483647 ? static_cast<uint8_t>(value) : 0;
-    };
-    CanDetails& can = record.details.can;
-    if (has(Timestamp)) record.timestamp = as_real(planned_value(plan, Timestamp, raw.record));
-    if (has(BusChannel)) record.bus_channel = byte_field(BusChannel);
-    if (has(Id)) record.id = static_cast<uint32_t>(word(Id));
-    if (has(Ide)) can.ide = flag(Ide);
-    if (has(Dir)) can.dir = flag(Dir);
-    if (has(Edl)) can.edl = flag(Edl);
-    if (has(Esi)) can.esi = flag(Esi);
-    if (has(Brs)) can.brs = flag(Brs);
-    if (has(Dlc)) can.dlc = byte_field(Dlc);
-    if (has(DataLength)) cut_to_length(record.data, true, byte_field(DataLength));
     record.kind = BusRecordKind::CanDataFrame;
     return true;
 }
@@ -125,11 +98,9 @@ const BusKind kBusKind = {"CAN", kSourceBusType, kEvents};
 bool decode_can_data_frame(const RawRecord& raw, BusRecord& record) {
     reset(record);
     const ChannelReadPlan& plan = *raw.read_plan;
-    if (plan.record_size == raw.record.size()) {
-        if (plan.integer_words) return decode_integer_word_frame(raw, plan, record);
-        return decode_data_frame<true>(raw, plan, record);
-    }
-    return decode_data_frame<false>(raw, plan, record);
+    if (plan.record_size != raw.record.size()) return decode_data_frame<FieldReads::General>(raw, plan, record);
+    if (plan.integer_words) return decode_data_frame<FieldReads::IntegerWords>(raw, plan, record);
+    return decode_data_frame<FieldReads::Planned>(raw, plan, record);
 }
 
 bool decode_can_remote_frame(const RawRecord& raw, BusRecord& record) {

@@ -46,6 +46,15 @@ inline ChannelValue planned_value(const ChannelReadPlan& plan, ChannelRole role,
     return value_of(*step.decoder, step.integer_value, raw);
 }
 
+// The same for a role whose field the plan holds as an unconverted integer in
+// a little-endian word (ChannelReadPlan::integer_words): the word alone.
+inline ChannelValue integer_word_value(const ChannelReadPlan& plan, ChannelRole role, std::span<const uint8_t> record) {
+    const FieldLoad& load = plan[role].load;
+    uint64_t word;
+    std::memcpy(&word, record.data() + load.byte, 8);
+    return {true, (word << load.left) >> load.right, 0};
+}
+
 inline double as_real(const ChannelValue& value) {
     return value.is_integer ? static_cast<double>(value.integer) : value.real;
 }
