@@ -42,7 +42,7 @@ bool add_read_buffer(StreamPtr& stream, int64_t buffer_size) {
     if (size <= 0) return true;
     stream = open_buffered_stream(std::move(stream), static_cast<uint64_t>(size));
     if (!stream) {
-        TM_LOG(kError, "Could not allocate buffer of size %zd", static_cast<ssize_t>(size));
+        TM_LOG(kError, "Could not allocate buffer of size %lld", static_cast<long long>(size));
         return false;
     }
     return true;

@@ -17,9 +17,11 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/log.h"
 #include "common/log_escape.h"
+#include "driver/output_folder_parts.h"
 #include "driver/temporary_files.h"
 
 namespace tracemill {
@@ -149,22 +151,12 @@ int LocalOutputTree::open_folder(std::string_view folder, bool create, bool repo
         if (report) log_os_error("Could not open output folder", root_, errno);
         return -1;
     }
+    std::vector<FolderPart> parts;
+    if (!output_folder_parts(folder, report, parts)) return -1;
     int fd = dup(root);
     if (fd < 0) return -1;
     fcntl(fd, F_SETFD, FD_CLOEXEC);
-    size_t start = 0;
-    while (start < folder.size()) {
-        size_t end = folder.find('/', start);
-        if (end == std::string_view::npos) end = folder.size();
-        const std::string part(folder.substr(start, end - start));
-        const std::string so_far(folder.substr(0, end));
-        start = end + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (report) TM_LOG(kError, "Output folder %s leaves the output tree", escape_file_name(so_far).c_str());
-            close(fd);
-            return -1;
-        }
+    for (const auto& [part, so_far] : parts) {
         int next = openat(fd, part.c_str(), kFolderFlags);
         if (next < 0 && errno == ENOENT && create) {
             if (mkdirat(fd, part.c_str(), 0777) == 0) {

@@ -25,12 +25,14 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/log.h"
 #include "common/log_escape.h"
 #include "common/system_error_windows.h"
 #include "common/wide_text_windows.h"
 #include "driver/local_file_identity_windows.h"
+#include "driver/output_folder_parts.h"
 
 namespace tracemill {
 namespace {
@@ -190,18 +192,9 @@ bool enter_folder(const std::string& root, std::string_view folder, bool create,
         return false;
     }
     if (!entered.empty() && entered.back() != L'\\') entered += L'\\';
-    size_t start = 0;
-    while (start < folder.size()) {
-        size_t end = folder.find('/', start);
-        if (end == std::string_view::npos) end = folder.size();
-        const std::string part(folder.substr(start, end - start));
-        const std::string so_far(folder.substr(0, end));
-        start = end + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (report) TM_LOG(kError, "Output folder %s leaves the output tree", escape_file_name(so_far).c_str());
-            return false;
-        }
+    std::vector<FolderPart> parts;
+    if (!output_folder_parts(folder, report, parts)) return false;
+    for (const auto& [part, so_far] : parts) {
         std::wstring wide_part;
         if (!wide_from_utf8(part, wide_part)) {
             if (report) TM_LOG(kError, "Could not create output folder %s: %s", escape_file_name(so_far).c_str(),

@@ -189,8 +189,8 @@ void warn_about_text(const std::string& path, std::string_view text, size_t entr
     }
     const size_t zero = text.find('\0');
     if (zero != std::string_view::npos)
-        TM_LOG(kWarn, "Password file %s contains a zero byte at offset %zu; the text from there on is ignored",
-               escape_file_name(path).c_str(), zero);
+        TM_LOG(kWarn, "Password file %s contains a zero byte at offset %llu; the text from there on is ignored",
+               escape_file_name(path).c_str(), static_cast<unsigned long long>(zero));
     if (entries == 0 && !only_spaces(text.substr(0, zero)))
         TM_LOG(kWarn, "Password file %s yields no passwords although it is not empty", escape_file_name(path).c_str());
 }
