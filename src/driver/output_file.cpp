@@ -10,13 +10,15 @@
 namespace tracemill {
 
 OutputFile::OutputFile(FileSystemRoot& root, const OutputFileMessages& messages, bool durable)
-    : root_(root), messages_(messages), durable_(durable), buffer_(kBufferSize), failed_(true) {}
+    : root_(root), messages_(messages), durable_(durable), buffer_(kBufferSize), spare_(kBufferSize), failed_(true) {}
 
 OutputFile::~OutputFile() {
+    background_.wait();
     if (staged_) staged_->discard();
 }
 
 bool OutputFile::begin(std::string path, uint32_t mode) {
+    background_.wait();
     if (staged_) staged_->discard();  // an input whose output was never finished
     staged_.reset();
     pending_ = 0;
@@ -40,13 +42,19 @@ FileOutcome OutputFile::outcome(const PassedOverRecords& passed_over, const Writ
 }
 
 char* OutputFile::make_room(size_t size) {
-    if (failed_ || !flush()) return nullptr;
+    if (failed_ || !flush(true)) return nullptr;
     // Only a piece larger than the whole buffer needs more room.
     if (size > buffer_.size()) buffer_.resize(size);
     return buffer_.data();
 }
 
-bool OutputFile::flush() {
+bool OutputFile::settle() {
+    if (background_.wait()) return true;
+    failed_ = true;
+    return false;
+}
+
+bool OutputFile::flush(bool in_background) {
     if (!staged_) {
         staged_ = root_.create_staged(path_, mode_);
         if (!staged_) {
@@ -55,10 +63,15 @@ bool OutputFile::flush() {
             return false;
         }
     }
-    const auto expected = static_cast<int64_t>(pending_);
-    if (pending_ > 0 && staged_->write(buffer_.data(), pending_) != expected) {
-        failed_ = true;
-        return false;
+    // One buffer is written at a time, so the one handed over last must be done.
+    if (!settle()) return false;
+    if (pending_ > 0) {
+        if (in_background && background_.start(*staged_, buffer_.data(), pending_)) {
+            std::swap(buffer_, spare_);
+        } else if (staged_->write(buffer_.data(), pending_) != static_cast<int64_t>(pending_)) {
+            failed_ = true;
+            return false;
+        }
     }
     bytes_written_ += pending_;
     pending_ = 0;
@@ -67,6 +80,7 @@ bool OutputFile::flush() {
 
 bool OutputFile::overwrite(uint64_t offset, const char* bytes, size_t size) {
     if (failed_ || offset > bytes_written_ + pending_ || size > bytes_written_ + pending_ - offset) return false;
+    if (!settle()) return false;
     // The part already in the file is replaced there, the rest in the buffer.
     const uint64_t in_file = offset < bytes_written_ ? std::min<uint64_t>(size, bytes_written_ - offset) : 0;
     if (in_file > 0 && !staged_->write_at(offset, bytes, in_file)) {
@@ -81,8 +95,9 @@ bool OutputFile::overwrite(uint64_t offset, const char* bytes, size_t size) {
 bool OutputFile::finish(bool keep) {
     bool ok = true;
     bool published = false;
+    // The last piece is written in line: handing it over would only add a wait.
     if (keep && !failed_) {
-        if (!flush()) {
+        if (!flush(false)) {
             // A file that could not be created has said so already.
             if (staged_) TM_LOG(kError, "%s", messages_.close_failed);
             ok = false;
@@ -95,6 +110,7 @@ bool OutputFile::finish(bool keep) {
         }
     }
     // Whatever is not published goes; an earlier file of the same name stays as it was.
+    background_.wait();
     if (!published && staged_ && !staged_->discard()) {
         TM_LOG(kError, "%s", messages_.remove_failed);
         ok = false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/hash_map.h"
+#include "driver/background_write.h"
 #include "driver/file_system_root.h"
 #include "driver/output_sink.h"
 
@@ -31,7 +32,7 @@ struct OutputFileMessages {
 class OutputFile {
 public:
     // Output is collected in pieces of this size before it goes to the file.
-    static constexpr size_t kBufferSize = 64 * 1024;
+    static constexpr size_t kBufferSize = 1024 * 1024;
 
     // `durable`: sync each published file and its folder.
     OutputFile(FileSystemRoot& root, const OutputFileMessages& messages, bool durable);
@@ -79,8 +80,12 @@ public:
 
 private:
     char* make_room(size_t size);
-    // Creates the staged file when there is none yet and hands it the buffer.
-    bool flush();
+    // Creates the staged file when there is none yet and hands it the buffer:
+    // to the background write, which takes it while the other buffer fills,
+    // or written in line. Either way the bytes count as written.
+    bool flush(bool in_background);
+    // Waits for the background write; false (the output failed) when it failed.
+    bool settle();
 
     FileSystemRoot& root_;
     OutputFileMessages messages_;
@@ -88,12 +93,14 @@ private:
     std::string path_;
     uint32_t mode_ = kSharedFileMode;
     std::unique_ptr<StagedFile> staged_;  // created on first need
-    std::vector<char> buffer_;
+    std::vector<char> buffer_;  // being filled
+    std::vector<char> spare_;   // being written in the background, or free
     size_t pending_ = 0;
     bool failed_ = false;        // the output of this input is lost
     bool durable_result_ = false;
     bool published_ = false;
-    uint64_t bytes_written_ = 0;  // into the staged file
+    uint64_t bytes_written_ = 0;  // into the staged file, the background write's included
+    BackgroundWrite background_;  // last: it ends before the buffers and the file go
 };
 
 }  // namespace tracemill

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "blf/blf_format.h"
+#include "driver/output_file.h"
 #include "temp_dir.h"
 #include "trc/memory_output_root.h"
 
@@ -338,11 +339,14 @@ TEST_F(BlfWriterTest, FailedFilesAreDiscarded) {
         size_t frames;
         const char* message;
     };
+    // Stored frames of several write buffers: the bytes go to the file before
+    // the end, and a failed write is known while the frames are still coming.
+    constexpr size_t kMidFile = 3 * OutputFile::kBufferSize / 40;
     const std::vector<Case> cases = {
         {"file cannot be created", true, -1, 10, "Could not open output file for BLF: f.blf"},
-        {"writes come up short", false, 1000, 6000, "Could not write BLF data"},
+        {"writes come up short", false, 1000, kMidFile, "Could not write BLF data"},
         // This root cannot rewrite what is in its files.
-        {"header cannot be rewritten in the file", false, -1, 6000, "Could not write BLF header"},
+        {"header cannot be rewritten in the file", false, -1, kMidFile, "Could not write BLF header"},
     };
     for (const Case& c : cases) {
         testing::MemoryOutputRoot memory;

@@ -508,7 +508,7 @@ TEST_F(HostileInputTest, UnwritableOutputKeepsTheInput) {
 
 TEST_F(HostileInputTest, FullDiskMidFileKeepsTheInput) {
     tools::GeneratorOptions options;
-    options.frames = 3000;  // a trace of well over 64 KiB
+    options.frames = 50000;  // a trace of several output buffers, written in the background
     put_file(dir / "in/log.mf4", tools::write_mdf(tools::generate_log(options)).bytes);
     fs::create_directories(dir / "out");
     const RunResult run = run_converter(dir.path(), {"-d", "-O", "out", "in/log.mf4"}, {64 * 1024, false});

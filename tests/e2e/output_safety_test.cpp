@@ -185,7 +185,7 @@ TEST(OutputSafety, TraceFilesAreNeverWrittenThroughLinksOrLeftHalfWritten) {
          }},
         {"full disk mid-file over an earlier trace",
          [](const TempDir& dir) {
-             store(dir / "in/log.mf4", generated_log(5000));
+             store(dir / "in/log.mf4", generated_log(50000));  // several output buffers
              store(dir / kTrace, std::string("earlier trace"));
          },
          {"in"}, 64 * 1024, 8, "Could not write CAN data",

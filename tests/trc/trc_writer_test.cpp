@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/log.h"
+#include "driver/output_file.h"
 
 #include <vector>
 
@@ -194,14 +195,17 @@ TEST_F(TrcWriterTest, FailuresLeaveNoFileUnderTheFinalName) {
         bool fail_create;
         bool fail_commit;
         int64_t budget;
-        size_t records;  // 3000 fill the write buffer: bytes go to the file before the end
+        size_t records;
         const char* message;
     };
+    // Lines of several write buffers: the bytes go to the file before the end,
+    // and a failed write is known while the lines are still coming.
+    constexpr size_t kMidFile = 3 * OutputFile::kBufferSize / 40;
     const std::vector<Case> cases = {
         {"create at the end", true, false, -1, 3, "Could not open output file for CAN: w_CAN.trc"},
-        {"create mid-file", true, false, -1, 3000, "Could not write CAN data"},
+        {"create mid-file", true, false, -1, kMidFile, "Could not write CAN data"},
         {"short write at the end", false, false, 80, 3, "Could not close CAN file"},
-        {"short write mid-file", false, false, 80, 3000, "Could not write CAN data"},
+        {"short write mid-file", false, false, 80, kMidFile, "Could not write CAN data"},
         {"commit", false, true, -1, 3, "Could not close CAN file"},
     };
     set_log_threshold(kError);

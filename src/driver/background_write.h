@@ -1,0 +1,47 @@
+// One write at a time on a thread of its own, so that the kernel's copy of a
+// full output buffer into the file overlaps the filling of the next one. The
+// caller hands over whole buffers, never records: nothing per record crosses
+// threads, and the buffer handed over is not touched until wait() returns.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <thread>
+
+namespace tracemill {
+
+class StagedFile;
+
+class BackgroundWrite {
+public:
+    BackgroundWrite() = default;
+    ~BackgroundWrite();  // waits for the write under way and ends the thread
+    BackgroundWrite(const BackgroundWrite&) = delete;
+    BackgroundWrite& operator=(const BackgroundWrite&) = delete;
+
+    // Starts writing `size` bytes at `bytes` to the end of `file`. False when
+    // no thread could be started: nothing was written, and the caller writes
+    // the bytes itself.
+    bool start(StagedFile& file, const char* bytes, size_t size);
+
+    // Waits for the write under way, if any. True when every byte went in (or
+    // nothing was under way); false with errno as the failed write left it.
+    bool wait();
+
+private:
+    enum State : int { kIdle, kRequested, kFinished, kStopping };
+    void serve();
+
+    std::thread thread_;
+    std::atomic<int> state_{kIdle};
+    bool under_way_ = false;
+    // The request, written before kRequested and read after it.
+    StagedFile* file_ = nullptr;
+    const char* bytes_ = nullptr;
+    size_t size_ = 0;
+    // The result, written before kFinished and read after it.
+    bool ok_ = true;
+    int error_ = 0;
+};
+
+}  // namespace tracemill
