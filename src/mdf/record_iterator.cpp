@@ -1,15 +1,18 @@
 // Merges the records of all data groups of a file into one sequence in time
 // order and turns record timestamps into absolute times.
 //
-// One head per data group with a pending record, kept as a binary min-heap
-// on the pending timestamp: taking a record re-inserts only the advanced
-// head, so a record costs O(log groups). Records of one group keep their file
-// order; equal timestamps of different groups come out in any order.
+// One head per data group with a pending record. With a handful of groups the
+// earliest is found by a scan of their keys; with more they are kept as a
+// binary min-heap on the pending timestamp, where taking a record re-inserts
+// only the advanced head, so a record costs O(log groups). Records of one
+// group keep their file order; equal timestamps of different groups come out
+// in any order.
 #include "mdf/record_iterator.h"
 
 #include <cmath>
 #include <limits>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "mdf/block_reader.h"
@@ -52,6 +55,11 @@ bool data_already_read(const RecordReader& reader, BlockSet& claimed) {
 }
 
 }  // namespace
+
+// Up to this many groups a scan finds the earliest head faster than the heap:
+// a few comparisons without a branch, where the heap's moves hinge on
+// comparisons that go either way for interleaved groups.
+constexpr size_t kScannedGroups = 8;
 
 class RecordIterator {
 public:
@@ -111,6 +119,25 @@ public:
         heads[hole] = head;
     }
 
+    // Brings the earliest of a few heads to the front.
+    void scan_for_earliest() {
+        size_t earliest = 0;
+        double key = heads[0].key;
+        for (size_t i = 1; i < heads.size(); ++i) {
+            const bool earlier = heads[i].key < key;
+            earliest = earlier ? i : earliest;
+            key = earlier ? heads[i].key : key;
+        }
+        std::swap(heads[0], heads[earliest]);
+    }
+
+    // Puts `head` in place of the earliest one and brings the new earliest to the front.
+    void replace_front(RecordHead head) {
+        if (heads.size() > kScannedGroups) return replace_earliest(head);
+        heads[0] = head;
+        scan_for_earliest();
+    }
+
     void hand_out_first() {
         if (heads.empty()) {
             current = nullptr;
@@ -118,8 +145,9 @@ public:
         }
         current = heads[0].record;
         current->timestamp += time_offset;  // only once, right before it is handed out
-        // This group is read next, once the record has been written out.
-        prefetch_next_read(*heads[0].reader);
+        // This group is read next, once the record has been written out; with
+        // few groups its data is still in the cache.
+        if (heads.size() > kScannedGroups) prefetch_next_read(*heads[0].reader);
     }
 };
 
@@ -158,7 +186,8 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
         iterator->heads.push_back({sort_key(*first), first, reader.get()});
         iterator->readers.push_back(std::move(reader));
     }
-    iterator->make_heap();
+    if (iterator->heads.size() > kScannedGroups) iterator->make_heap();
+    else if (!iterator->heads.empty()) iterator->scan_for_earliest();
     iterator->hand_out_first();
     return iterator;
 }
@@ -182,13 +211,13 @@ void next_record(RecordIterator& iterator) {
     if (iterator.heads.empty()) return;
     RecordReader* reader = iterator.heads[0].reader;
     if (BusRecord* next = reader_next(*reader)) {
-        iterator.replace_earliest({sort_key(*next), next, reader});
+        iterator.replace_front({sort_key(*next), next, reader});
     } else {
         iterator.note_end(*reader);
         // The group is done: its place goes to the last head.
         const RecordHead last = iterator.heads.back();
         iterator.heads.pop_back();
-        if (!iterator.heads.empty()) iterator.replace_earliest(last);
+        if (!iterator.heads.empty()) iterator.replace_front(last);
     }
     iterator.hand_out_first();
 }
