@@ -67,7 +67,8 @@ public:
     double time_offset = 0;
     GroupPlans plans;  // the readers' layouts point into these
     std::vector<std::unique_ptr<RecordReader>> readers;
-    std::vector<RecordHead> heads;  // heads[0] holds the earliest pending record
+    std::vector<RecordHead> heads;  // heads[front] holds the earliest pending record
+    size_t front = 0;               // always 0 while the heads are a heap
     std::vector<GroupEnd> early_ends;
     bool read_failed = false;
 
@@ -119,23 +120,25 @@ public:
         heads[hole] = head;
     }
 
-    // Brings the earliest of a few heads to the front.
-    void scan_for_earliest() {
-        size_t earliest = 0;
-        double key = heads[0].key;
-        for (size_t i = 1; i < heads.size(); ++i) {
+    // With a few heads: the earliest is found where it is, none is moved, as
+    // a head just stored would be read back before its stores have settled.
+    // `front` is the head just replaced; it is kept on equal keys.
+    void scan_for_earliest(double front_key) {
+        size_t earliest = front;
+        double key = front_key;
+        for (size_t i = 0; i < heads.size(); ++i) {
             const bool earlier = heads[i].key < key;
             earliest = earlier ? i : earliest;
             key = earlier ? heads[i].key : key;
         }
-        std::swap(heads[0], heads[earliest]);
+        front = earliest;
     }
 
-    // Puts `head` in place of the earliest one and brings the new earliest to the front.
+    // Puts `head` in place of the earliest one and finds the new earliest.
     void replace_front(RecordHead head) {
         if (heads.size() > kScannedGroups) return replace_earliest(head);
-        heads[0] = head;
-        scan_for_earliest();
+        heads[front] = head;
+        scan_for_earliest(head.key);
     }
 
     void hand_out_first() {
@@ -143,11 +146,11 @@ public:
             current = nullptr;
             return;
         }
-        current = heads[0].record;
+        current = heads[front].record;
         current->timestamp += time_offset;  // only once, right before it is handed out
         // This group is read next, once the record has been written out; with
         // few groups its data is still in the cache.
-        if (heads.size() > kScannedGroups) prefetch_next_read(*heads[0].reader);
+        if (heads.size() > kScannedGroups) prefetch_next_read(*heads[front].reader);
     }
 };
 
@@ -187,7 +190,7 @@ RecordIteratorPtr begin_records(const HdBlock& header) {
         iterator->readers.push_back(std::move(reader));
     }
     if (iterator->heads.size() > kScannedGroups) iterator->make_heap();
-    else if (!iterator->heads.empty()) iterator->scan_for_earliest();
+    else if (!iterator->heads.empty()) iterator->scan_for_earliest(iterator->heads[0].key);
     iterator->hand_out_first();
     return iterator;
 }
@@ -209,7 +212,7 @@ bool read_failed(const RecordIterator& iterator) { return iterator.read_failed; 
 void next_record(RecordIterator& iterator) {
     iterator.current = nullptr;
     if (iterator.heads.empty()) return;
-    RecordReader* reader = iterator.heads[0].reader;
+    RecordReader* reader = iterator.heads[iterator.front].reader;
     if (BusRecord* next = reader_next(*reader)) {
         iterator.replace_front({sort_key(*next), next, reader});
     } else {
@@ -217,7 +220,12 @@ void next_record(RecordIterator& iterator) {
         // The group is done: its place goes to the last head.
         const RecordHead last = iterator.heads.back();
         iterator.heads.pop_back();
-        if (!iterator.heads.empty()) iterator.replace_front(last);
+        if (iterator.front < iterator.heads.size()) {
+            iterator.replace_front(last);
+        } else if (!iterator.heads.empty()) {  // it was the last head (only a scan leaves it there)
+            iterator.front = 0;
+            iterator.scan_for_earliest(iterator.heads[0].key);
+        }
     }
     iterator.hand_out_first();
 }
