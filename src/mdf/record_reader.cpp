@@ -51,14 +51,14 @@ std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset,
         return {};
     }
     count = std::min(count, size - offset);  // never allocate for bytes that are not there
-    buffer.resize(count);
+    // The buffer only grows: resizing it to every fetch would clear and count bytes each time.
+    if (buffer.size() < count) buffer.resize(count);
     const int64_t delivered = stream_read_fully(&block, buffer.data(), count);
     // A failed read, or the data ending before the stream's own size, is no end of the data.
     if (delivered < 0 ||
         (static_cast<uint64_t>(delivered) < count && block.data_start + offset + delivered < block.source_size))
         fault = Fault::Read;
-    buffer.resize(delivered > 0 ? static_cast<uint64_t>(delivered) : 0);
-    return {buffer.data(), buffer.size()};
+    return {buffer.data(), delivered > 0 ? static_cast<size_t>(delivered) : 0};
 }
 
 // Asks for the bytes at `offset` to be brought into the cache.
@@ -108,13 +108,22 @@ const RawRecord* no_record(RecordReader& reader, RecordEnd why) {
 // signal data; an entry cut by the end of the data keeps what is there.
 std::span<const uint8_t> read_signal_entry(RecordReader& reader, const BlockSection& block, uint64_t offset,
                                            Fault& fault) {
-    const auto head = fetch(block, offset, 4, reader.signal_bytes, fault);
-    if (head.size() < 4) return {};
-    const uint32_t length = entry_length(head);
+    // A frame's entry is short: its length and payload usually come in one
+    // fetch. Bytes fetched ahead that could not be read are asked for again
+    // exactly, so that only the entry's own bytes can fail it.
+    constexpr uint64_t kEntryAhead = 4 + 64;
+    auto entry = fetch(block, offset, kEntryAhead, reader.signal_bytes, fault);
+    if (fault != Fault::None) {
+        fault = Fault::None;
+        entry = fetch(block, offset, 4, reader.signal_bytes, fault);
+    }
+    if (entry.size() < 4) return {};
+    const uint32_t length = entry_length(entry);
     if (length > kMaxSignalLength) {
         TM_LOG(kError, "Unexpectedly large record: %u", length);
         return {};
     }
+    if (4 + uint64_t{length} <= entry.size()) return entry.first(4 + length);
     return fetch(block, offset, 4 + uint64_t{length}, reader.signal_bytes, fault);
 }
 
@@ -209,10 +218,19 @@ const RawRecord* read_with_record_id(RecordReader& reader) {
     const uint32_t id_size = reader.data_group->record_id_size;
     for (;;) {
         if (reader.position >= reader.data_size) return no_record(reader, RecordEnd::CleanEnd);
+        // A record usually has the layout of the one before: its id and its
+        // bytes come in one fetch. When that fetch falls short, the id is
+        // asked for alone, so that only the record's own bytes can end it.
+        const uint64_t expected =
+            reader.last_layout && reader.last_layout->record_size > 0 ? reader.last_layout->record_size : 0;
         Fault fault = Fault::None;
-        const auto id_bytes = fetch(reader.section, reader.position, id_size, reader.record_bytes, fault);
-        if (id_bytes.size() < id_size) return no_record(reader, end_for(fault, RecordEnd::CutShort));
-        const uint64_t record_id = little_endian_value(id_bytes);
+        auto head = fetch(reader.section, reader.position, id_size + expected, reader.record_bytes, fault);
+        if (fault != Fault::None || head.size() < id_size + expected) {
+            fault = Fault::None;
+            head = fetch(reader.section, reader.position, id_size, reader.record_bytes, fault);
+            if (head.size() < id_size) return no_record(reader, end_for(fault, RecordEnd::CutShort));
+        }
+        const uint64_t record_id = little_endian_value(head.first(id_size));
 
         const RecordLayout* layout = layout_for(reader, record_id);
         if (!layout) {
@@ -225,7 +243,10 @@ const RawRecord* read_with_record_id(RecordReader& reader) {
         }
 
         std::span<const uint8_t> record;
-        if (!read_fixed(reader, reader.position + id_size, layout->record_size, record)) return nullptr;
+        if (head.size() >= id_size + static_cast<uint64_t>(layout->record_size))
+            record = head.subspan(id_size, static_cast<size_t>(layout->record_size));
+        else if (!read_fixed(reader, reader.position + id_size, layout->record_size, record))
+            return nullptr;
         uint64_t consumed = id_size + static_cast<uint64_t>(layout->record_size);
         std::span<const uint8_t> signal;
         if (layout->signal_source == SignalSource::SdBlock) {

@@ -80,8 +80,8 @@ void BufferedStream::park_window() {
 bool BufferedStream::activate_slot_holding(uint64_t at) {
     for (uint32_t i = 0; i < slot_count_; ++i) {
         const Slot& slot = slots_[i];
-        if (static_cast<int32_t>(i) == active_ || slot.fill == 0) continue;
-        if (at < slot.start || at - slot.start >= slot.fill) continue;
+        // One comparison: below the start wraps around, an empty slot holds nothing.
+        if (at - slot.start >= slot.fill || static_cast<int32_t>(i) == active_) continue;
         park_window();
         active_ = static_cast<int32_t>(i);
         window_ = memory_.data() + i * slot_capacity_;
