@@ -24,8 +24,9 @@ set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 set(OPENSSL_USE_STATIC_LIBS TRUE)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-# Tests and test discovery run the Windows programs under Wine.
-find_program(TRACEMILL_WINE NAMES wine64 wine)
+# Tests and test discovery run the Windows programs under Wine, through the
+# script that starts a program again when Wine could not set up its process.
+find_program(TRACEMILL_WINE NAMES wine)
 if(TRACEMILL_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TRACEMILL_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
 endif()
