@@ -1,8 +1,9 @@
 # The figures whose meaning depends on the machine, each measured next to a
-# physical reference of the same run: plain to TRC 2.1 against dd writing the
-# same bytes into the same folder, decryption against `openssl speed`, a
-# folder of files at -j 1 and -j 2 against the number of cores, the read
-# window (-b) against the default, and the peak memory of a large file.
+# physical reference of the same run: plain to TRC 2.1 against dd writing as
+# many bytes (zeros) into the same folder and against dd copying the trace
+# there, decryption against `openssl speed`, a folder of files at -j 1 and
+# -j 2 against the number of cores, the read window (-b) against the default,
+# and the peak memory of a large file.
 # Sourced by scripts/bench after measure.sh (run_once, median).
 #
 #   folder/     200 logs: a third compressed, a third encrypted (1,000 rounds)
@@ -43,6 +44,18 @@ dd_seconds() {
   sync
   start=$EPOCHREALTIME
   dd if=/dev/zero of="$folder/dd.out" bs=64K count=$(((bytes + 65535) / 65536)) status=none
+  end=$EPOCHREALTIME
+  rm -f "$folder/dd.out"
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
+}
+
+# Wall seconds of dd copying FILE into FOLDER in 64 KiB blocks: the trace's
+# own bytes, read from the page cache, where dd_seconds writes zeros.
+dd_copy_seconds() {
+  local file=$1 folder=$2 start end
+  sync
+  start=$EPOCHREALTIME
+  dd if="$file" of="$folder/dd.out" bs=64K status=none
   end=$EPOCHREALTIME
   rm -f "$folder/dd.out"
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
@@ -91,7 +104,7 @@ measure_references() {
   mkdir -p "$out"
 
   # Plain to TRC 2.1 and dd, alternated, into the same folder.
-  local i wall rss cpu trace_size tm=() dds=()
+  local i wall rss cpu trace_size tm=() dds=() copies=()
   run_once "$bin" "$out/warm-up" "$out/log" "$plain" >/dev/null || return 1
   trace_size=$(trace_bytes "$out/warm-up")
   for ((i = 0; i < runs; i++)); do
@@ -99,10 +112,12 @@ measure_references() {
     read -r wall rss cpu < <(run_once "$bin" "$out/p$i" "$out/log" "$plain") || return 1
     tm+=("$wall")
     dds+=("$(dd_seconds "$trace_size" "$out")")
+    copies+=("$(dd_copy_seconds "$(find "$out/p$i" -name '*.trc' | head -1)" "$out")")
   done
-  local tm_s dd_s
+  local tm_s dd_s copy_s
   tm_s=$(median "${tm[@]}")
   dd_s=$(median "${dds[@]}")
+  copy_s=$(median "${copies[@]}")
 
   # Decryption in memory (the micro-benchmark) against the cipher alone.
   local decrypt_mbs="" openssl_mbs=""
@@ -144,6 +159,8 @@ measure_references() {
     awk -v t="$tm_s" -v d="$dd_s" -v s="$trace_size" 'BEGIN {
       printf "| plain to TRC 2.1 (%.0f MB of trace) | %.3f s | dd bs=64K, same bytes, same folder: %.3f s | %.2fx dd |\n",
              s / 1e6, t, d, t / d }'
+    awk -v t="$tm_s" -v d="$copy_s" 'BEGIN {
+      printf "| the same | %.3f s | dd bs=64K copying the trace into the same folder: %.3f s | %.2fx dd |\n", t, d, t / d }'
     if [ -n "$decrypt_mbs" ] && [ -n "$openssl_mbs" ]; then
       awk -v m="$decrypt_mbs" -v o="$openssl_mbs" 'BEGIN {
         printf "| AES-256-GCM decryption in place | %d MB/s | openssl speed -decrypt, 64 KiB blocks: %d MB/s | %.2f |\n", m, o, m / o }'
