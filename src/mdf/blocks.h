@@ -421,6 +421,8 @@ struct DataBlock : MdfBlock, ByteStream {
     int64_t read(void* dst, uint64_t count) override;
     int64_t tell() override { return static_cast<int64_t>(position); }
     int64_t seek(int64_t offset, int32_t whence) override;
+    // Through the source's own read_at: one call per fetch of a record's bytes.
+    int64_t read_at(uint64_t offset, void* dst, uint64_t count) override;
 
     bool begin_load(ByteStream*, BlockCache&, const BlockHeader&, std::vector<uint64_t>&, uint64_t&) override;
 };

@@ -40,6 +40,19 @@ int64_t DataBlock::read(void* dst, uint64_t count) {
     return got;
 }
 
+int64_t DataBlock::read_at(uint64_t offset, void* dst, uint64_t count) {
+    const uint64_t size = data_size();
+    if (offset > size) return -1;  // a seek there fails
+    if (direct_data()) {
+        position = offset;
+        return stream_read_fully(this, dst, count);
+    }
+    const uint64_t wanted = std::min(count, size - offset);
+    const int64_t got = stream_read_at(source, data_start + offset, dst, wanted);
+    if (got >= 0) position = offset + static_cast<uint64_t>(got);
+    return got;
+}
+
 int64_t DataBlock::seek(int64_t offset, int32_t whence) {
     const uint64_t size = data_size();
     uint64_t target = 0;

@@ -46,17 +46,22 @@ RecordEnd end_for(Fault fault, RecordEnd otherwise) {
 std::span<const uint8_t> fetch_through_stream(DataBlock& block, uint64_t offset, uint64_t count,
                                               std::vector<uint8_t>& buffer, Fault& fault) {
     const uint64_t size = block.data_size();
-    if (offset > size || stream_seek(&block, static_cast<int64_t>(offset), kSeekSet) != static_cast<int64_t>(offset)) {
+    if (offset > size) {
         fault = Fault::Seek;
         return {};
     }
     count = std::min(count, size - offset);  // never allocate for bytes that are not there
     // The buffer only grows: resizing it to every fetch would clear and count bytes each time.
     if (buffer.size() < count) buffer.resize(count);
-    const int64_t delivered = stream_read_fully(&block, buffer.data(), count);
-    // A failed read, or the data ending before the stream's own size, is no end of the data.
-    if (delivered < 0 ||
-        (static_cast<uint64_t>(delivered) < count && block.data_start + offset + delivered < block.source_size))
+    const int64_t delivered = stream_read_at(&block, offset, buffer.data(), count);
+    if (delivered < 0) {
+        // Whether the stream could not stand there or not read from there.
+        const auto at = static_cast<int64_t>(offset);
+        fault = stream_seek(&block, at, kSeekSet) != at ? Fault::Seek : Fault::Read;
+        return {};
+    }
+    // The data ending before the stream's own size is no end of the data.
+    if (static_cast<uint64_t>(delivered) < count && block.data_start + offset + delivered < block.source_size)
         fault = Fault::Read;
     return {buffer.data(), delivered > 0 ? static_cast<size_t>(delivered) : 0};
 }

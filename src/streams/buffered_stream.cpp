@@ -133,6 +133,17 @@ int64_t BufferedStream::read(void* dst, uint64_t count) {
     return read_slow(static_cast<uint8_t*>(dst), count);
 }
 
+int64_t BufferedStream::read_at(uint64_t offset, void* dst, uint64_t count) {
+    // Bytes the window holds are copied out without a seek and a read.
+    const uint64_t in_window = offset - buffer_start_;  // wraps below the window
+    if (offset >= buffer_start_ && in_window <= fill_ && count <= fill_ - in_window) {
+        std::memcpy(dst, window_ + in_window, count);
+        offset_in_buffer_ = in_window + count;
+        return static_cast<int64_t>(count);
+    }
+    return ByteStream::read_at(offset, dst, count);
+}
+
 int64_t BufferedStream::read_slow(uint8_t* dst, uint64_t count) {
     uint64_t delivered = 0;
     while (delivered < count) {

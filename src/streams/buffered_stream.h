@@ -40,6 +40,7 @@ public:
     int64_t read(void* dst, uint64_t count) override;
     int64_t tell() override { return static_cast<int64_t>(buffer_start_ + offset_in_buffer_); }
     int64_t seek(int64_t offset, int32_t whence) override;
+    int64_t read_at(uint64_t offset, void* dst, uint64_t count) override;
     // Closes the inner stream when it is owned and returns its result.
     int32_t close() override;
 

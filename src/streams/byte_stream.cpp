@@ -22,6 +22,12 @@ int64_t stream_size(ByteStream* stream) {
     return size;
 }
 
+int64_t ByteStream::read_at(uint64_t offset, void* dst, uint64_t count) {
+    const auto at = static_cast<int64_t>(offset);
+    if (at < 0 || seek(at, kSeekSet) != at) return -1;
+    return stream_read_fully(this, dst, count);
+}
+
 int64_t stream_read_fully(ByteStream* stream, void* dst, uint64_t count) {
     auto* bytes = static_cast<uint8_t*>(dst);
     uint64_t done = 0;

@@ -31,6 +31,11 @@ public:
     virtual int64_t tell() { return kStreamAbsent; }
     // The new position, negative on failure.
     virtual int64_t seek(int64_t /*offset*/, int32_t /*whence*/) { return kStreamAbsent; }
+    // Up to `count` bytes at `offset`, as a seek there and reads until the
+    // count or the end of the data would give: the bytes read, or -1 when the
+    // seek or a read failed. The position is left behind the bytes read. A
+    // stream holding the bytes in memory answers without the two calls.
+    virtual int64_t read_at(uint64_t offset, void* dst, uint64_t count);
     // Releases what the stream holds; 0 on success. The object is destroyed by
     // stream_close whatever the result.
     virtual int32_t close() { return 0; }
@@ -56,6 +61,9 @@ inline int64_t stream_read(ByteStream* s, void* dst, uint64_t n) { return s ? s-
 inline int64_t stream_write(ByteStream* s, const void* src, uint64_t n) { return s ? s->write(src, n) : kStreamAbsent; }
 inline int64_t stream_tell(ByteStream* s) { return s ? s->tell() : kStreamAbsent; }
 inline int64_t stream_seek(ByteStream* s, int64_t offset, int32_t whence) { return s ? s->seek(offset, whence) : kStreamAbsent; }
+inline int64_t stream_read_at(ByteStream* s, uint64_t offset, void* dst, uint64_t n) {
+    return s ? s->read_at(offset, dst, n) : kStreamAbsent;
+}
 inline const uint8_t* stream_contents(ByteStream* s, uint64_t& size) { return s ? s->contents(size) : nullptr; }
 inline bool stream_release_contents(ByteStream* s, PageMemory& area, uint64_t& size) {
     return s && s->release_contents(area, size);

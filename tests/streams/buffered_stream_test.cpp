@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -199,6 +200,38 @@ TEST(BufferedStream, ReadsTakenInTurnFromSeveralPlacesReadEachByteOnce) {
     }
     // Every byte came in once, in slot-sized reads.
     EXPECT_LE(inner.reads, 1 + static_cast<int>(size / (quarter / 32)));
+}
+
+// read_at answers from the window when it holds the bytes and otherwise
+// seeks and reads: either way the bytes, the count and the position after
+// them are those of a seek and a full read, across slots and at the end.
+TEST(BufferedStream, ReadAtGivesWhatASeekAndAReadGive) {
+    const uint64_t size = 10000;
+    const std::vector<uint8_t> bytes = pattern_bytes(size);
+    for (uint64_t capacity : {16u, 4096u, 1u << 14}) {
+        ScriptedStream inner(bytes);
+        auto stream = BufferedStream::borrowing(&inner, capacity);
+        ASSERT_NE(stream, nullptr);
+        uint64_t at = 0;
+        for (int i = 0; i < 3000; ++i) {
+            at = (at * 7919 + 104729) % (size + 40);  // any order, some beyond the end
+            const uint64_t count = 1 + (at % 97);
+            std::vector<uint8_t> piece(count);
+            const int64_t got = stream_read_at(stream.get(), at, piece.data(), count);
+            const uint64_t expected = at >= size ? 0 : std::min(count, size - at);
+            ASSERT_EQ(got, static_cast<int64_t>(expected)) << "capacity " << capacity << " at " << at;
+            ASSERT_EQ(std::memcmp(piece.data(), bytes.data() + std::min(at, size), expected), 0) << at;
+            ASSERT_EQ(stream->tell(), static_cast<int64_t>(std::min(at, size) + expected)) << at;
+        }
+    }
+    // Outside the window a failed inner seek fails the read; inside, no seek is needed.
+    ScriptedStream inner(bytes);
+    auto stream = BufferedStream::borrowing(&inner, 16);
+    uint8_t piece[4];
+    ASSERT_EQ(stream_read_at(stream.get(), 0, piece, 4), 4);
+    inner.fail_seeks = true;
+    EXPECT_EQ(stream_read_at(stream.get(), 5000, piece, 4), -1);
+    EXPECT_EQ(stream_read_at(stream.get(), 8, piece, 4), 4);
 }
 
 TEST(BufferedStream, FailedInnerSeekFailsTheSeek) {
