@@ -12,7 +12,6 @@
 #include <cmath>
 #include <limits>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "mdf/block_reader.h"
