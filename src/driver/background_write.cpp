@@ -1,5 +1,7 @@
-// The writing thread sleeps on the state word between requests; both sides
-// wake each other through it, so a handover costs one wake-up each way.
+// The writing thread sleeps on a condition variable between requests; both
+// sides wake each other through it, once per buffer. (Not std::atomic::wait:
+// where there is no futex, as with MinGW, GCC 12's version can miss a wake-up
+// and leave both sides asleep.)
 #include "driver/background_write.h"
 
 #include <cerrno>
@@ -12,8 +14,11 @@ namespace tracemill {
 BackgroundWrite::~BackgroundWrite() {
     if (!thread_.joinable()) return;
     wait();
-    state_.store(kStopping, std::memory_order_release);
-    state_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = kStopping;
+    }
+    changed_.notify_all();
     thread_.join();
 }
 
@@ -26,38 +31,47 @@ bool BackgroundWrite::start(StagedFile& file, const char* bytes, size_t size) {
             return false;  // out of threads: the caller writes in line
         }
     }
-    file_ = &file;
-    bytes_ = bytes;
-    size_ = size;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        file_ = &file;
+        bytes_ = bytes;
+        size_ = size;
+        state_ = kRequested;
+    }
+    changed_.notify_all();
     under_way_ = true;
-    state_.store(kRequested, std::memory_order_release);
-    state_.notify_all();
     return true;
 }
 
 bool BackgroundWrite::wait() {
     if (!under_way_) return true;
-    for (int state = state_.load(std::memory_order_acquire); state != kFinished;
-         state = state_.load(std::memory_order_acquire))
-        state_.wait(state, std::memory_order_acquire);
-    state_.store(kIdle, std::memory_order_relaxed);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return state_ == kFinished; });
+    state_ = kIdle;
     under_way_ = false;
-    if (!ok_) errno = error_;
-    return ok_;
+    const bool ok = ok_;
+    const int error = error_;
+    lock.unlock();
+    if (!ok) errno = error;
+    return ok;
 }
 
 void BackgroundWrite::serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        const int state = state_.load(std::memory_order_acquire);
-        if (state == kStopping) return;
-        if (state != kRequested) {
-            state_.wait(state, std::memory_order_acquire);
-            continue;
-        }
-        ok_ = file_->write(bytes_, size_) == static_cast<int64_t>(size_);
-        error_ = ok_ ? 0 : errno;
-        state_.store(kFinished, std::memory_order_release);
-        state_.notify_all();
+        changed_.wait(lock, [this] { return state_ == kRequested || state_ == kStopping; });
+        if (state_ == kStopping) return;
+        StagedFile* file = file_;
+        const char* bytes = bytes_;
+        const size_t size = size_;
+        lock.unlock();
+        const bool ok = file->write(bytes, size) == static_cast<int64_t>(size);
+        const int error = ok ? 0 : errno;
+        lock.lock();
+        ok_ = ok;
+        error_ = error;
+        state_ = kFinished;
+        changed_.notify_all();
     }
 }
 

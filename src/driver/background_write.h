@@ -4,8 +4,9 @@
 // threads, and the buffer handed over is not touched until wait() returns.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <thread>
 
 namespace tracemill {
@@ -33,13 +34,14 @@ private:
     void serve();
 
     std::thread thread_;
-    std::atomic<int> state_{kIdle};
-    bool under_way_ = false;
-    // The request, written before kRequested and read after it.
+    bool under_way_ = false;  // the caller's own: a request not yet waited for
+    std::mutex mutex_;
+    std::condition_variable changed_;  // of state_, either way
+    // Guarded by mutex_: the state, the request and its result.
+    State state_ = kIdle;
     StagedFile* file_ = nullptr;
     const char* bytes_ = nullptr;
     size_t size_ = 0;
-    // The result, written before kFinished and read after it.
     bool ok_ = true;
     int error_ = 0;
 };
