@@ -23,7 +23,6 @@ BackgroundWrite::~BackgroundWrite() {
 }
 
 bool BackgroundWrite::start(StagedFile& file, const char* bytes, size_t size) {
-    if (under_way_) return false;  // the caller waits first; never reached
     if (!thread_.joinable()) {
         try {
             thread_ = std::thread([this] { serve(); });

@@ -20,9 +20,9 @@ public:
     BackgroundWrite(const BackgroundWrite&) = delete;
     BackgroundWrite& operator=(const BackgroundWrite&) = delete;
 
-    // Starts writing `size` bytes at `bytes` to the end of `file`. False when
-    // no thread could be started: nothing was written, and the caller writes
-    // the bytes itself.
+    // Starts writing `size` bytes at `bytes` to the end of `file`; the write
+    // before must have been waited for. False when no thread could be
+    // started: nothing was written, and the caller writes the bytes itself.
     bool start(StagedFile& file, const char* bytes, size_t size);
 
     // Waits for the write under way, if any. True when every byte went in (or

@@ -68,14 +68,9 @@ public:
     // Ends the input's output: published when `keep` and nothing failed,
     // otherwise discarded. False (logged) when publishing or discarding failed.
     bool finish(bool keep);
-    // The last finished output is durable, or there was nothing to publish.
-    bool durable() const { return durable_result_; }
-    const std::string& path() const { return path_; }
-    // The last finished output was published, and how many bytes it holds.
-    bool published() const { return published_; }
-    uint64_t bytes_written() const { return bytes_written_; }
     // The sink's outcome for the last finished output: the records it passed
-    // over, and, only when the output was published, what it holds.
+    // over, whether it is durable (or there was nothing to publish), and,
+    // only when the output was published, its path, size and what it holds.
     FileOutcome outcome(const PassedOverRecords& passed_over, const WrittenFrames& written) const;
 
 private:

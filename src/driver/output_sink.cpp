@@ -25,20 +25,6 @@ std::string passed_over_text(const PassedOverRecords& records) {
     return list;
 }
 
-void WrittenFrames::count(const BusRecord& record) {
-    switch (record.kind) {
-    case BusRecordKind::CanDataFrame: ++(record.details.can.edl ? can_fd_frames : can_frames); break;
-    case BusRecordKind::CanRemoteFrame: ++can_remote_frames; break;
-    case BusRecordKind::CanErrorFrame: ++can_error_frames; break;
-    case BusRecordKind::LinFrame: ++lin_frames; break;
-    case BusRecordKind::LinChecksumError:
-    case BusRecordKind::LinReceiveError:
-    case BusRecordKind::LinTransmissionError:
-    case BusRecordKind::LinSyncError: ++lin_errors; break;
-    default: break;
-    }
-}
-
 void WrittenFrames::add(const WrittenFrames& other) {
     can_frames += other.can_frames;
     can_fd_frames += other.can_fd_frames;

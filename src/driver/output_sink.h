@@ -46,8 +46,21 @@ struct WrittenFrames {
     uint64_t total() const {
         return can_frames + can_fd_frames + can_remote_frames + can_error_frames + lin_frames + lin_errors;
     }
-    // Counts one record written, by its kind.
-    void count(const BusRecord& record);
+    // Counts one record written, by its kind: once per line or object, so
+    // kept where the writers can inline it.
+    void count(const BusRecord& record) {
+        switch (record.kind) {
+        case BusRecordKind::CanDataFrame: ++(record.details.can.edl ? can_fd_frames : can_frames); break;
+        case BusRecordKind::CanRemoteFrame: ++can_remote_frames; break;
+        case BusRecordKind::CanErrorFrame: ++can_error_frames; break;
+        case BusRecordKind::LinFrame: ++lin_frames; break;
+        case BusRecordKind::LinChecksumError:
+        case BusRecordKind::LinReceiveError:
+        case BusRecordKind::LinTransmissionError:
+        case BusRecordKind::LinSyncError: ++lin_errors; break;
+        default: break;
+        }
+    }
     void add(const WrittenFrames& other);
     // The larger count of each kind.
     void take_larger(const WrittenFrames& other);

@@ -59,9 +59,7 @@ private:
     double base_time_ = std::numeric_limits<double>::quiet_NaN();  // first CAN frame's timestamp
     uint64_t message_number_ = 1;  // number of the next frame line
     PassedOverRecords passed_over_;
-    // Frame lines by kind; classic data frames are the rest of the numbered lines.
-    uint64_t fd_lines_ = 0;
-    uint64_t remote_lines_ = 0;
+    WrittenFrames written_;  // the frame lines by kind
 };
 
 bool TrcWriter::new_file(const FileInfo& info, bool /*continuation*/) {
@@ -70,8 +68,7 @@ bool TrcWriter::new_file(const FileInfo& info, bool /*continuation*/) {
     message_number_ = 1;
     base_time_ = std::numeric_limits<double>::quiet_NaN();
     passed_over_ = {};
-    fd_lines_ = 0;
-    remote_lines_ = 0;
+    written_ = {};
     return file_.begin(info.output_stem + "_CAN.trc", info.encrypted ? kPrivateFileMode : kSharedFileMode);
 }
 
@@ -123,8 +120,7 @@ bool TrcWriter::write_line(const BusRecord& record) {
     }
     double offset_ms = (record.timestamp - base_time_) * 1000;
     int32_t number = take_message_number();
-    fd_lines_ += record.details.can.edl == 1;
-    remote_lines_ += record.kind == BusRecordKind::CanRemoteFrame;
+    written_.count(record);
     file_.added(format_line_(line, number, offset_ms, record));
     return true;
 }
@@ -136,12 +132,7 @@ bool TrcWriter::end_file(const FileInfo& info) {
 }
 
 FileOutcome TrcWriter::outcome() const {
-    const uint64_t lines = message_number_ - 1;
-    WrittenFrames written;
-    written.can_frames = lines - fd_lines_ - remote_lines_;
-    written.can_fd_frames = fd_lines_;
-    written.can_remote_frames = remote_lines_;
-    return file_.outcome(passed_over_, written);
+    return file_.outcome(passed_over_, written_);
 }
 
 // One line naming the input and what of it is not in its trace.
