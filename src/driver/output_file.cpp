@@ -3,14 +3,21 @@
 #include "driver/output_file.h"
 
 #include <algorithm>
+#include <new>
 
 #include "common/log.h"
 #include "common/log_escape.h"
 
 namespace tracemill {
 
+bool OutputBuffer::allocate(size_t size) {
+    bytes_.reset(new (std::nothrow) char[size]);
+    size_ = bytes_ ? size : 0;
+    return bytes_ != nullptr;
+}
+
 OutputFile::OutputFile(FileSystemRoot& root, const OutputFileMessages& messages, bool durable)
-    : root_(root), messages_(messages), durable_(durable), buffer_(kBufferSize), spare_(kBufferSize), failed_(true) {}
+    : root_(root), messages_(messages), durable_(durable), failed_(true) {}
 
 OutputFile::~OutputFile() {
     background_.wait();
@@ -42,9 +49,16 @@ FileOutcome OutputFile::outcome(const PassedOverRecords& passed_over, const Writ
 }
 
 char* OutputFile::make_room(size_t size) {
-    if (failed_ || !flush(true)) return nullptr;
-    // Only a piece larger than the whole buffer needs more room.
-    if (size > buffer_.size()) buffer_.resize(size);
+    if (failed_) return nullptr;
+    // An empty buffer takes the piece where it can; a buffer with bytes in it
+    // hands them on first (and may come back without memory, the spare's).
+    if (pending_ > 0 && !flush(true)) return nullptr;
+    if (size <= buffer_.size()) return buffer_.data();
+    // Only a piece larger than the whole buffer needs more than its usual size.
+    if (!buffer_.allocate(std::max(size, kBufferSize))) {
+        failed_ = true;
+        return nullptr;
+    }
     return buffer_.data();
 }
 

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "common/hash_map.h"
 #include "driver/background_write.h"
@@ -27,6 +26,21 @@ struct OutputFileMessages {
     const char* open_failed;
     const char* close_failed;
     const char* remove_failed;
+};
+
+// Bytes of output on their way to the file, allocated when first needed and
+// never zeroed: a worker that writes nothing costs no memory, and a buffer's
+// pages are only brought in as they are filled.
+class OutputBuffer {
+public:
+    char* data() { return bytes_.get(); }
+    size_t size() const { return size_; }
+    // Replaces the contents with at least `size` uninitialised bytes; false when out of memory.
+    bool allocate(size_t size);
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    size_t size_ = 0;
 };
 
 class OutputFile {
@@ -88,8 +102,8 @@ private:
     std::string path_;
     uint32_t mode_ = kSharedFileMode;
     std::unique_ptr<StagedFile> staged_;  // created on first need
-    std::vector<char> buffer_;  // being filled
-    std::vector<char> spare_;   // being written in the background, or free
+    OutputBuffer buffer_;  // being filled
+    OutputBuffer spare_;   // being written in the background, or free
     size_t pending_ = 0;
     bool failed_ = false;        // the output of this input is lost
     bool durable_result_ = false;
