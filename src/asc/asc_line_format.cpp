@@ -52,7 +52,7 @@ char* put_count(char* out, size_t count) {
 }
 
 // " XX XX ..." for the data bytes, nothing for none.
-char* put_data_column(char* out, const std::vector<uint8_t>& data) {
+char* put_data_column(char* out, const Payload& data) {
     if (data.empty()) return out;
     *out++ = ' ';
     if (data.size() == 8) return put_eight_data_bytes(out, data.data());

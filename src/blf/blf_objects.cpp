@@ -27,7 +27,7 @@ uint8_t* begin_object(uint8_t* out, ObjectType type, size_t size, uint64_t offse
     return fields;
 }
 
-void copy_bytes(uint8_t* out, const std::vector<uint8_t>& data, size_t length) {
+void copy_bytes(uint8_t* out, const Payload& data, size_t length) {
     if (length > 0) std::memcpy(out, data.data(), length);
 }
 

@@ -29,7 +29,7 @@ const char* message_type(const CanDetails& can) {
 
 // The data bytes of a line; those of classic frames without a call
 // (put_data_bytes handles the others).
-char* put_data_column(char* out, const std::vector<uint8_t>& data) {
+char* put_data_column(char* out, const Payload& data) {
     if (data.size() == 8) return put_eight_data_bytes(out, data.data());
     return put_data_bytes(out, data.data(), data.size());
 }

@@ -24,9 +24,9 @@ constexpr auto kLinFrame = BusRecordKind::LinFrame;
 
 BusRecord make(BusRecordKind kind, double offset, uint8_t channel, uint32_t id, BusRecordDetails details,
                size_t data_size = 0) {
-    BusRecord r{kStart + offset, channel, id, std::vector<uint8_t>(data_size), kind, details};
-    for (size_t i = 0; i < data_size; ++i) r.data[i] = static_cast<uint8_t>(i * 17);
-    return r;
+    std::vector<uint8_t> data(data_size);
+    for (size_t i = 0; i < data_size; ++i) data[i] = static_cast<uint8_t>(i * 17);
+    return BusRecord{kStart + offset, channel, id, std::move(data), kind, details};
 }
 // ide dir edl esi brs rtr dlc
 BusRecord can(double offset, uint8_t channel, uint32_t id, CanDetails can, size_t data_size = 0) {

@@ -84,7 +84,7 @@ inline void PrintTo(const Frame& f, std::ostream* os) {
 }
 
 inline Frame frame_of(const BusRecord& record) {
-    return {record.timestamp, record.kind, record.id, record.bus_channel, record.data};
+    return {record.timestamp, record.kind, record.id, record.bus_channel, {record.data.begin(), record.data.end()}};
 }
 
 struct ReadResult {

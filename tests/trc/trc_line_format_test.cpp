@@ -202,7 +202,7 @@ const std::vector<std::string>& printf_hex_bytes() {
     return table;
 }
 
-std::string printf_data(const std::vector<uint8_t>& data) {
+std::string printf_data(const Payload& data) {
     std::string bytes;
     for (size_t k = 0; k < data.size(); ++k) {
         if (k != 0) bytes += ' ';

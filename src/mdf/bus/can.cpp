@@ -117,7 +117,7 @@ bool decode_can_remote_frame(const RawRecord& raw, BusRecord& record) {
         case Ide: can.ide = as_flag(value); break;
         case Dir: can.dir = as_flag(value); break;
         case Dlc: can.dlc = as_byte_field(value); break;
-        case DataLength: record.data.assign(as_remote_length(value), 0); break;
+        case DataLength: record.data.fill(as_remote_length(value), 0); break;
         default: ok = false; break;
         }
     }

@@ -82,17 +82,9 @@ inline uint32_t as_id(const ChannelValue& value) {
     return static_cast<uint32_t>(static_cast<int64_t>(t));
 }
 
-// Appends bytes to a payload. A frame's payload is most often taken whole into
-// the empty vector, which keeps its capacity from record to record: an assign
-// then is a copy, where an insert would weigh where to put what.
-inline void append_bytes(std::vector<uint8_t>& data, const uint8_t* bytes, size_t count) {
-    if (data.empty()) data.assign(bytes, bytes + count);
-    else data.insert(data.end(), bytes, bytes + count);
-}
-
 // Appends a byte-array channel's bytes: from the signal entry for
 // variable-length data, else from the fixed record.
-inline void append_byte_array(const ChannelDecoder& decoder, const RawRecord& raw, std::vector<uint8_t>& data) {
+inline void append_byte_array(const ChannelDecoder& decoder, const RawRecord& raw, Payload& data) {
     if (decoder.data_link) {
         const auto signal = raw.signal;
         if (signal.size() <= 4) return;
@@ -100,7 +92,7 @@ inline void append_byte_array(const ChannelDecoder& decoder, const RawRecord& ra
         std::memcpy(&length, signal.data(), 4);  // little-endian host assumed, as everywhere in the reader
         const size_t available = signal.size() - 4;
         const size_t count = std::min<size_t>(length, available);
-        append_bytes(data, signal.data() + 4, count);
+        data.append(signal.data() + 4, count);
         return;
     }
     if (decoder.bit_count % 8 != 0 || decoder.bit_position % 8 != 0) {
@@ -110,7 +102,7 @@ inline void append_byte_array(const ChannelDecoder& decoder, const RawRecord& ra
     const uint64_t start = decoder.bit_position / 8;
     if (start >= raw.record.size()) return;
     const uint64_t count = std::min<uint64_t>(decoder.bit_count / 8, raw.record.size() - start);
-    append_bytes(data, raw.record.data() + start, count);
+    data.append(raw.record.data() + start, count);
 }
 
 // Every event starts from a clean record: the reader reuses one BusRecord,
@@ -123,9 +115,9 @@ inline void reset(BusRecord& record) {
     record.details = BusRecordDetails{};
 }
 
-inline void cut_to_length(std::vector<uint8_t>& data, bool has_length, uint8_t length) {
+inline void cut_to_length(Payload& data, bool has_length, uint8_t length) {
     // Without a DataLength channel the whole payload stays.
-    if (has_length && length < data.size()) data.resize(length);
+    if (has_length) data.cut(length);
 }
 
 }  // namespace tracemill
