@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace tracemill::text {
 
@@ -218,10 +219,15 @@ inline void put_hex8(char* out, uint32_t value) {
     put_hex4(out + 4, value & 0xFFFF);
 }
 
-// "XX " units of kCount bytes: 4-byte stores whose spare byte the next one overwrites.
+// "XX " units of kCount bytes: 4-byte stores whose spare byte the next one
+// overwrites, spelled out one by one (a loop is not unrolled at -O2).
+template <size_t... kIndex>
+inline void put_hex_units(char* out, const uint8_t* bytes, std::index_sequence<kIndex...>) {
+    (std::memcpy(out + 3 * kIndex, kHexUnits[bytes[kIndex]].data(), 4), ...);
+}
 template <size_t kCount>
 inline void put_hex_units(char* out, const uint8_t* bytes) {
-    for (size_t i = 0; i < kCount; ++i) std::memcpy(out + 3 * i, kHexUnits[bytes[i]].data(), 4);
+    put_hex_units(out, bytes, std::make_index_sequence<kCount>());
 }
 
 // The data of classic CAN frames in straight-line stores.
