@@ -57,14 +57,17 @@ bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRec
 
     const uint32_t present = plan.numeric_roles;
     const auto has = [present](ChannelRole role) { return (present & role_bit(role)) != 0; };
+    // Held apart from `raw`, which the stores into `record` could otherwise
+    // change as far as the compiler knows: it would load the view per field.
+    const std::span<const uint8_t> bytes = raw.record;
     const auto value = [&](ChannelRole role) {
-        if constexpr (kReads == FieldReads::General) return read_value(*plan[role].decoder, raw.record);
-        else if constexpr (kReads == FieldReads::Planned) return planned_value(plan, role, raw.record);
-        else return integer_word_value(plan, role, raw.record);
+        if constexpr (kReads == FieldReads::General) return read_value(*plan[role].decoder, bytes);
+        else if constexpr (kReads == FieldReads::Planned) return planned_value(plan, role, bytes);
+        else return integer_word_value(plan, role, bytes);
     };
     // The timestamp is no integer word: it is read by its planned load there.
     const auto timestamp = [&] {
-        if constexpr (kReads == FieldReads::IntegerWords) return planned_value(plan, Timestamp, raw.record);
+        if constexpr (kReads == FieldReads::IntegerWords) return planned_value(plan, Timestamp, bytes);
         else return value(Timestamp);
     };
     CanDetails& can = record.details.can;
