@@ -56,6 +56,7 @@ char* OutputFile::make_room(size_t size) {
     if (size <= buffer_.size()) return buffer_.data();
     // Only a piece larger than the whole buffer needs more than its usual size.
     if (!buffer_.allocate(std::max(size, kBufferSize))) {
+        TM_LOG(kError, "Out of memory while buffering output for %s", escape_file_name(path_).c_str());
         failed_ = true;
         return nullptr;
     }
