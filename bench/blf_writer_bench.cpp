@@ -48,9 +48,10 @@ std::vector<BusRecord> sample_records() {
         } else {
             r.details.can.dlc = 8;
         }
-        r.data.resize(length);
         // Signals change slowly: a counter and a few varying bytes, the rest steady.
-        for (size_t b = 0; b < length; ++b) r.data[b] = static_cast<uint8_t>(b < 2 ? random() : b * 3);
+        std::vector<uint8_t> data(length);
+        for (size_t b = 0; b < length; ++b) data[b] = static_cast<uint8_t>(b < 2 ? random() : b * 3);
+        r.data = std::move(data);
     }
     return records;
 }

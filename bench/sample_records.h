@@ -37,8 +37,9 @@ inline std::vector<BusRecord> sample_records(bool with_fd) {
         } else {
             r.details.can.dlc = static_cast<uint8_t>(length);
         }
-        r.data.resize(length);
-        for (auto& b : r.data) b = static_cast<uint8_t>(random());
+        std::vector<uint8_t> data(length);
+        for (auto& b : data) b = static_cast<uint8_t>(random());
+        r.data = std::move(data);
     }
     return records;
 }

@@ -62,8 +62,9 @@ void BM_Trc21ClassicLines(benchmark::State& state) {
         r.details.can = CanDetails{};
         r.details.can.dlc = 8;
         r.id = static_cast<uint32_t>(random() & 0x7FF);
-        r.data.resize(8);
-        for (auto& b : r.data) b = static_cast<uint8_t>(random());
+        std::vector<uint8_t> data(8);
+        for (auto& b : data) b = static_cast<uint8_t>(random());
+        r.data = std::move(data);
         offsets[i] = static_cast<double>(random() % 86'400'000'000) / 1000.0;
     }
     std::vector<char> line(trc_line_capacity(8));
