@@ -133,15 +133,21 @@ int64_t BufferedStream::read(void* dst, uint64_t count) {
     return read_slow(static_cast<uint8_t*>(dst), count);
 }
 
-int64_t BufferedStream::read_at(uint64_t offset, void* dst, uint64_t count) {
-    // Bytes the window holds are copied out without a seek and a read.
+bool BufferedStream::window_holds(uint64_t offset, uint64_t count) const {
     const uint64_t in_window = offset - buffer_start_;  // wraps below the window
-    if (offset >= buffer_start_ && in_window <= fill_ && count <= fill_ - in_window) {
-        std::memcpy(dst, window_ + in_window, count);
-        offset_in_buffer_ = in_window + count;
-        return static_cast<int64_t>(count);
-    }
-    return ByteStream::read_at(offset, dst, count);
+    return offset >= buffer_start_ && in_window <= fill_ && count <= fill_ - in_window;
+}
+
+int64_t BufferedStream::read_at(uint64_t offset, void* dst, uint64_t count) {
+    // Bytes a slot holds are copied out without a seek and a read: the
+    // window's, or another slot's, which becomes the window. Reads of data
+    // groups that take turns land in their slots in turn.
+    if (!window_holds(offset, count) && !(activate_slot_holding(offset) && window_holds(offset, count)))
+        return ByteStream::read_at(offset, dst, count);
+    const uint64_t in_window = offset - buffer_start_;
+    std::memcpy(dst, window_ + in_window, count);
+    offset_in_buffer_ = in_window + count;
+    return static_cast<int64_t>(count);
 }
 
 int64_t BufferedStream::read_slow(uint8_t* dst, uint64_t count) {

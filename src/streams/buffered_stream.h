@@ -85,6 +85,8 @@ private:
     // The slot a fill at a new place takes: the one just read to its end,
     // else the least recently used.
     uint32_t slot_to_fill() const;
+    // Whether the window holds all of [offset, offset + count).
+    bool window_holds(uint64_t offset, uint64_t count) const;
     int64_t read_slow(uint8_t* dst, uint64_t count);
     int64_t seek_outside_window(uint64_t target);
 

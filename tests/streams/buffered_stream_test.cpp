@@ -224,6 +224,22 @@ TEST(BufferedStream, ReadAtGivesWhatASeekAndAReadGive) {
             ASSERT_EQ(stream->tell(), static_cast<int64_t>(std::min(at, size) + expected)) << at;
         }
     }
+    // Two slots of 4096 bytes, filled at 0 and at 6000: reads from the slot
+    // that is not the window, whole or cut by its end or the stream's.
+    {
+        ScriptedStream inner(bytes);
+        auto stream = BufferedStream::borrowing(&inner, 8192);
+        const struct { uint64_t at, count, expected; } reads[] = {
+            {0, 16, 16}, {6000, 16, 16}, {100, 16, 16}, {4090, 16, 16}, {9990, 16, 10}, {6100, 16, 16}, {20, 8, 8},
+        };
+        for (const auto& r : reads) {
+            std::vector<uint8_t> piece(r.count);
+            const int64_t got = stream_read_at(stream.get(), r.at, piece.data(), r.count);
+            ASSERT_EQ(got, static_cast<int64_t>(r.expected)) << r.at;
+            EXPECT_EQ(std::memcmp(piece.data(), bytes.data() + r.at, r.expected), 0) << r.at;
+            EXPECT_EQ(stream->tell(), static_cast<int64_t>(r.at + r.expected)) << r.at;
+        }
+    }
     // Outside the window a failed inner seek fails the read; inside, no seek is needed.
     ScriptedStream inner(bytes);
     auto stream = BufferedStream::borrowing(&inner, 16);
