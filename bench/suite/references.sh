@@ -77,6 +77,41 @@ converter_median() {
   median "${walls[@]}"
 }
 
+# Median wall seconds of converter runs that differ only in a few options,
+# taken in turn RUNS times (after a warm-up of each), so that the machine's
+# slow and quick spells fall on all of them alike. Each variant is a string of
+# options split on blanks; the arguments after -- are common to all. Prints
+# the medians in the variants' order.
+alternated_medians() {
+  local bin=$1 out=$2 runs=$3 i k wall rss cpu
+  shift 3
+  local variants=() walls=() medians=()
+  while [ "$1" != -- ]; do
+    variants+=("$1")
+    shift
+  done
+  shift
+  rm -rf "$out"
+  for ((k = 0; k < ${#variants[@]}; k++)); do
+    # shellcheck disable=SC2086 # a variant's options are split on purpose
+    run_once "$bin" "$out/warm-up$k" "$out/log" ${variants[k]} "$@" >/dev/null || return 1
+  done
+  for ((i = 0; i < runs; i++)); do
+    for ((k = 0; k < ${#variants[@]}; k++)); do
+      sync
+      # shellcheck disable=SC2086
+      read -r wall rss cpu < <(run_once "$bin" "$out/$k-$i" "$out/log" ${variants[k]} "$@") || return 1
+      walls[k]+="$wall "
+    done
+  done
+  rm -rf "$out"
+  for ((k = 0; k < ${#variants[@]}; k++)); do
+    # shellcheck disable=SC2086
+    medians+=("$(median ${walls[k]})")
+  done
+  echo "${medians[@]}"
+}
+
 # Peak resident memory of one run, in KiB: all of it (file pages of the mapped
 # input included, which the kernel can reclaim) and the anonymous part
 # sampled every 20 ms.
@@ -131,8 +166,7 @@ measure_references() {
   # The folder at -j 1 and -j 2, and -j 1..8 on as many cores as there are, up to j.
   local cores j1 j2 scaling="" j list
   cores=$(nproc)
-  j1=$(converter_median "$bin" "$out/j" "$runs" -j 1 "${pw[@]}" "$dir/folder") || return 1
-  j2=$(converter_median "$bin" "$out/j" "$runs" -j 2 "${pw[@]}" "$dir/folder") || return 1
+  read -r j1 j2 < <(alternated_medians "$bin" "$out/j" "$runs" "-j 1" "-j 2" -- "${pw[@]}" "$dir/folder") || return 1
   for j in 1 2 3 4 5 6 7 8; do
     list=0-$(((j < cores ? j : cores) - 1))
     printf '#!/bin/sh\nexec taskset -c %s %s "$@"\n' "$list" "$bin" >"$out/pinned"
@@ -143,9 +177,8 @@ measure_references() {
 
   # The read window against the default.
   local b_default b_small b_medium
-  b_default=$(converter_median "$bin" "$out/b" "$runs" "$plain") || return 1
-  b_small=$(converter_median "$bin" "$out/b" "$runs" -b 65536 "$plain") || return 1
-  b_medium=$(converter_median "$bin" "$out/b" "$runs" -b 1048576 "$plain") || return 1
+  read -r b_default b_small b_medium < <(alternated_medians "$bin" "$out/b" "$runs" "" "-b 65536" "-b 1048576" -- "$plain") ||
+    return 1
 
   # Peak memory of the large file.
   local large_size peak anon
