@@ -61,27 +61,12 @@ dd_copy_seconds() {
   awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f\n", e - s }'
 }
 
-# Median wall seconds of RUNS converter runs with the given arguments (after
-# a warm-up). The outputs stay until the last run, as in measure_case.
-converter_median() {
-  local bin=$1 out=$2 runs=$3 i wall rss cpu walls=()
-  shift 3
-  rm -rf "$out"
-  run_once "$bin" "$out/warm-up" "$out/log" "$@" >/dev/null || return 1
-  for ((i = 0; i < runs; i++)); do
-    sync
-    read -r wall rss cpu < <(run_once "$bin" "$out/$i" "$out/log" "$@") || return 1
-    walls+=("$wall")
-  done
-  rm -rf "$out"
-  median "${walls[@]}"
-}
-
 # Median wall seconds of converter runs that differ only in a few options,
 # taken in turn RUNS times (after a warm-up of each), so that the machine's
 # slow and quick spells fall on all of them alike. Each variant is a string of
-# options split on blanks; the arguments after -- are common to all. Prints
-# the medians in the variants' order.
+# options split on blanks (one empty variant: RUNS runs of the same command);
+# the arguments after -- are common to all. The outputs stay until the last
+# run, as in measure_case. Prints the medians in the variants' order.
 alternated_medians() {
   local bin=$1 out=$2 runs=$3 i k wall rss cpu
   shift 3
@@ -171,7 +156,7 @@ measure_references() {
     list=0-$(((j < cores ? j : cores) - 1))
     printf '#!/bin/sh\nexec taskset -c %s %s "$@"\n' "$list" "$bin" >"$out/pinned"
     chmod +x "$out/pinned"
-    wall=$(converter_median "$out/pinned" "$out/t" 3 -j "$j" "${pw[@]}" "$dir/folder") || return 1
+    wall=$(alternated_medians "$out/pinned" "$out/t" 3 "" -- -j "$j" "${pw[@]}" "$dir/folder") || return 1
     scaling+="$j:$wall "
   done
 

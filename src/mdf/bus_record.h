@@ -116,9 +116,6 @@ public:
     friend bool operator==(const Payload& a, const Payload& b) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end());
     }
-    friend bool operator==(const Payload& a, const std::vector<uint8_t>& b) {
-        return std::equal(a.begin(), a.end(), b.begin(), b.end());
-    }
 
 private:
     void point_at_own() {

@@ -81,6 +81,18 @@ inline std::span<const uint8_t> fetch(const BlockSection& section, uint64_t offs
     return fetch_through_stream(*section.block, offset, count, buffer, fault);
 }
 
+// Bytes at `offset`, asking for up to `ahead` of them where only the first
+// `wanted` are needed: when the fetch ahead fails, the wanted bytes are asked
+// for again exactly, so that only they can fail it. Fewer than `ahead` bytes
+// at the end of the data are no failure either.
+inline std::span<const uint8_t> fetch_ahead(const BlockSection& section, uint64_t offset, uint64_t wanted,
+                                            uint64_t ahead, std::vector<uint8_t>& buffer, Fault& fault) {
+    const auto bytes = fetch(section, offset, ahead, buffer, fault);
+    if (fault == Fault::None) return bytes;
+    fault = Fault::None;
+    return fetch(section, offset, wanted, buffer, fault);
+}
+
 uint64_t little_endian_value(std::span<const uint8_t> bytes) {
     if constexpr (std::endian::native == std::endian::little) {
         // Record ids of one byte and entry lengths of four are nearly all there is.
@@ -113,15 +125,9 @@ const RawRecord* no_record(RecordReader& reader, RecordEnd why) {
 // signal data; an entry cut by the end of the data keeps what is there.
 std::span<const uint8_t> read_signal_entry(RecordReader& reader, const BlockSection& block, uint64_t offset,
                                            Fault& fault) {
-    // A frame's entry is short: its length and payload usually come in one
-    // fetch. Bytes fetched ahead that could not be read are asked for again
-    // exactly, so that only the entry's own bytes can fail it.
+    // A frame's entry is short: its length and payload usually come in one fetch.
     constexpr uint64_t kEntryAhead = 4 + 64;
-    auto entry = fetch(block, offset, kEntryAhead, reader.signal_bytes, fault);
-    if (fault != Fault::None) {
-        fault = Fault::None;
-        entry = fetch(block, offset, 4, reader.signal_bytes, fault);
-    }
+    const auto entry = fetch_ahead(block, offset, 4, kEntryAhead, reader.signal_bytes, fault);
     if (entry.size() < 4) return {};
     const uint32_t length = entry_length(entry);
     if (length > kMaxSignalLength) {
@@ -224,17 +230,13 @@ const RawRecord* read_with_record_id(RecordReader& reader) {
     for (;;) {
         if (reader.position >= reader.data_size) return no_record(reader, RecordEnd::CleanEnd);
         // A record usually has the layout of the one before: its id and its
-        // bytes come in one fetch. When that fetch falls short, the id is
-        // asked for alone, so that only the record's own bytes can end it.
+        // bytes come in one fetch; only the id's own bytes can end the group here.
         const uint64_t expected =
             reader.last_layout && reader.last_layout->record_size > 0 ? reader.last_layout->record_size : 0;
         Fault fault = Fault::None;
-        auto head = fetch(reader.section, reader.position, id_size + expected, reader.record_bytes, fault);
-        if (fault != Fault::None || head.size() < id_size + expected) {
-            fault = Fault::None;
-            head = fetch(reader.section, reader.position, id_size, reader.record_bytes, fault);
-            if (head.size() < id_size) return no_record(reader, end_for(fault, RecordEnd::CutShort));
-        }
+        const auto head =
+            fetch_ahead(reader.section, reader.position, id_size, id_size + expected, reader.record_bytes, fault);
+        if (head.size() < id_size) return no_record(reader, end_for(fault, RecordEnd::CutShort));
         const uint64_t record_id = little_endian_value(head.first(id_size));
 
         const RecordLayout* layout = layout_for(reader, record_id);
