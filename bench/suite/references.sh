@@ -107,9 +107,11 @@ peak_memory() {
   /usr/bin/time -f '%M' -o "$out.rss" "$bin" --verbosity=2 -O "$out" "$@" 2>"$out.log" &
   local timer=$! anon=0 pid now
   sleep 0.05
-  pid=$(cat "/proc/$timer/task/$timer/children" 2>/dev/null | cut -d' ' -f1)
+  # The converter may end between any two reads of /proc: a read that fails
+  # then ends the sampling, not the suite (which runs with set -e).
+  pid=$(cut -d' ' -f1 "/proc/$timer/task/$timer/children" 2>/dev/null) || pid=""
   while [ -n "$pid" ] && [ -r "/proc/$pid/status" ]; do
-    now=$(awk '/^RssAnon:/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
+    now=$(awk '/^RssAnon:/ { print $2 }' "/proc/$pid/status" 2>/dev/null) || break
     [ -n "$now" ] && [ "$now" -gt "$anon" ] && anon=$now
     sleep 0.02
   done
