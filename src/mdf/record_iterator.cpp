@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "mdf/block_reader.h"
@@ -121,16 +122,34 @@ public:
 
     // With a few heads: the earliest is found where it is, none is moved, as
     // a head just stored would be read back before its stores have settled.
-    // `front` is the head just replaced; it is kept on equal keys.
-    void scan_for_earliest(double front_key) {
+    // `front` is the head just replaced; it is kept on equal keys. The scan
+    // of each count is spelled out (a loop is not unrolled at -O2).
+    template <size_t... kIndex>
+    void scan_heads(double key, std::index_sequence<kIndex...>) {
+        const RecordHead* scanned = heads.data();
         size_t earliest = front;
-        double key = front_key;
-        for (size_t i = 0; i < heads.size(); ++i) {
-            const bool earlier = heads[i].key < key;
+        const auto consider = [&](size_t i) {
+            const bool earlier = scanned[i].key < key;
             earliest = earlier ? i : earliest;
-            key = earlier ? heads[i].key : key;
-        }
+            key = earlier ? scanned[i].key : key;
+        };
+        (consider(kIndex), ...);
         front = earliest;
+    }
+
+    void scan_for_earliest(double front_key) {
+        static_assert(kScannedGroups == 8, "one case per count of scanned heads");
+        switch (heads.size()) {
+        case 1: return scan_heads(front_key, std::make_index_sequence<1>());
+        case 2: return scan_heads(front_key, std::make_index_sequence<2>());
+        case 3: return scan_heads(front_key, std::make_index_sequence<3>());
+        case 4: return scan_heads(front_key, std::make_index_sequence<4>());
+        case 5: return scan_heads(front_key, std::make_index_sequence<5>());
+        case 6: return scan_heads(front_key, std::make_index_sequence<6>());
+        case 7: return scan_heads(front_key, std::make_index_sequence<7>());
+        case 8: return scan_heads(front_key, std::make_index_sequence<8>());
+        default: return;
+        }
     }
 
     // Puts `head` in place of the earliest one and finds the new earliest.
