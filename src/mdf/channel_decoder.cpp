@@ -60,6 +60,25 @@ uint64_t read_channel_bits(const ChannelDecoder& decoder, std::span<const uint8_
     return read_bits(record, decoder.bit_position, decoder.bit_count, decoder.little_endian);
 }
 
+namespace {
+
+void plan_linear_time(ChannelReadPlan& plan) {
+    if ((plan.numeric_roles & role_bit(kTimestampRole)) == 0) return;
+    const FieldStep& step = plan[kTimestampRole];
+    const ChannelDecoder& decoder = *step.decoder;
+    if (step.load.method != FieldLoad::Method::Word || step.load.big_endian || decoder.value_kind == ValueKind::Float)
+        return;
+    if (const auto* linear = dynamic_cast<const LinearConversion*>(decoder.conversion.rule())) {
+        plan.time_factor = linear->factor();
+        plan.time_offset = linear->offset();
+    } else if (!decoder.conversion.is_identity()) {
+        return;
+    }
+    plan.linear_time = true;
+}
+
+}  // namespace
+
 ChannelReadPlan plan_channel_reads(ChannelDecoderList& decoders, uint64_t record_size) {
     // Doubles hold every integer of up to 53 bits exactly.
     constexpr uint64_t kExactIntegerBits = 53;
@@ -84,6 +103,7 @@ ChannelReadPlan plan_channel_reads(ChannelDecoderList& decoders, uint64_t record
         if (step.load.method != FieldLoad::Method::Word || step.load.big_endian || !step.integer_value)
             plan.integer_words = false;
     }
+    plan_linear_time(plan);
     return plan;
 }
 

@@ -76,6 +76,12 @@ struct ChannelReadPlan {
     // Every role but the timestamp is an unconverted integer in a planned
     // little-endian word: the usual layout, read without asking per field.
     bool integer_words = false;
+    // The timestamp is an integer in a planned little-endian word whose
+    // conversion is linear (the identity too): raw × time_factor +
+    // time_offset, as the conversion computes it, without asking for its rule.
+    bool linear_time = false;
+    double time_factor = 1;
+    double time_offset = 0;
     FieldStep last_with_role[kMaxChannelRoles];
     std::vector<const ChannelDecoder*> byte_arrays;  // in list order
 

@@ -45,8 +45,9 @@ uint64_t as_remote_length(const ChannelValue& value) {
 // record is not of the planned size), by its planned load, or, when every
 // field but the timestamp is an unconverted integer in a planned
 // little-endian word (integer_words, the loggers' own layout), by that word
-// alone with nothing asked per field.
-enum class FieldReads { General, Planned, IntegerWords };
+// alone with nothing asked per field. The loggers' groups have every role:
+// then not even whether a field is there is asked (AllIntegerWords).
+enum class FieldReads { General, Planned, IntegerWords, AllIntegerWords };
 
 // The data frame from the plan's last channel of each role.
 template <FieldReads kReads>
@@ -56,7 +57,9 @@ bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRec
     if ((plan.numeric_roles & ~kDataFrameNumericRoles) != 0) return false;
 
     const uint32_t present = plan.numeric_roles;
-    const auto has = [present](ChannelRole role) { return (present & role_bit(role)) != 0; };
+    const auto has = [present](ChannelRole role) {
+        return kReads == FieldReads::AllIntegerWords || (present & role_bit(role)) != 0;
+    };
     // Held apart from `raw`, which the stores into `record` could otherwise
     // change as far as the compiler knows: it would load the view per field.
     const std::span<const uint8_t> bytes = raw.record;
@@ -67,11 +70,11 @@ bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRec
     };
     // The timestamp is no integer word: it is read by its planned load there.
     const auto timestamp = [&] {
-        if constexpr (kReads == FieldReads::IntegerWords) return planned_value(plan, Timestamp, bytes);
-        else return value(Timestamp);
+        if constexpr (kReads == FieldReads::General || kReads == FieldReads::Planned) return as_real(value(Timestamp));
+        else return planned_time(plan, bytes);
     };
     CanDetails& can = record.details.can;
-    if (has(Timestamp)) record.timestamp = as_real(timestamp());
+    if (has(Timestamp)) record.timestamp = timestamp();
     if (has(BusChannel)) record.bus_channel = as_byte_field(value(BusChannel));
     if (has(Id)) record.id = as_id(value(Id));
     if (has(Ide)) can.ide = as_flag(value(Ide));
@@ -102,7 +105,11 @@ bool decode_can_data_frame(const RawRecord& raw, BusRecord& record) {
     reset(record);
     const ChannelReadPlan& plan = *raw.read_plan;
     if (plan.record_size != raw.record.size()) return decode_data_frame<FieldReads::General>(raw, plan, record);
-    if (plan.integer_words) return decode_data_frame<FieldReads::IntegerWords>(raw, plan, record);
+    if (plan.integer_words) {
+        if ((plan.numeric_roles & kDataFrameNumericRoles) == kDataFrameNumericRoles)
+            return decode_data_frame<FieldReads::AllIntegerWords>(raw, plan, record);
+        return decode_data_frame<FieldReads::IntegerWords>(raw, plan, record);
+    }
     return decode_data_frame<FieldReads::Planned>(raw, plan, record);
 }
 

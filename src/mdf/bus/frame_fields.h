@@ -59,6 +59,17 @@ inline double as_real(const ChannelValue& value) {
     return value.is_integer ? static_cast<double>(value.integer) : value.real;
 }
 
+// The timestamp in a record of the size the plan was made for: by the plan's
+// linear rule when it has one (ChannelReadPlan::linear_time), as any field
+// otherwise.
+inline double planned_time(const ChannelReadPlan& plan, std::span<const uint8_t> record) {
+    if (!plan.linear_time) return as_real(planned_value(plan, kTimestampRole, record));
+    const FieldLoad& load = plan[kTimestampRole].load;
+    uint64_t word;
+    std::memcpy(&word, record.data() + load.byte, 8);
+    return static_cast<double>((word << load.left) >> load.right) * plan.time_factor + plan.time_offset;
+}
+
 // Stores of a physical value. Truncation toward zero; values that do not fit
 // the integer they are taken as (NaN included) give 0, except for flags where
 // anything but a truncated zero is set.
@@ -82,27 +93,24 @@ inline uint32_t as_id(const ChannelValue& value) {
     return static_cast<uint32_t>(static_cast<int64_t>(t));
 }
 
+// Appends the bytes of a signal entry: u32 length, then the bytes, of which
+// those that are there are taken.
+inline void append_signal_bytes(std::span<const uint8_t> signal, Payload& data) {
+    if (signal.size() <= 4) return;
+    uint32_t length;
+    std::memcpy(&length, signal.data(), 4);  // little-endian host assumed, as everywhere in the reader
+    data.append(signal.data() + 4, std::min<size_t>(length, signal.size() - 4));
+}
+
+// Appends a byte-array channel's bytes from the fixed record (out of line:
+// the loggers keep payloads in signal entries).
+void append_record_bytes(const ChannelDecoder& decoder, std::span<const uint8_t> record, Payload& data);
+
 // Appends a byte-array channel's bytes: from the signal entry for
 // variable-length data, else from the fixed record.
 inline void append_byte_array(const ChannelDecoder& decoder, const RawRecord& raw, Payload& data) {
-    if (decoder.data_link) {
-        const auto signal = raw.signal;
-        if (signal.size() <= 4) return;
-        uint32_t length;
-        std::memcpy(&length, signal.data(), 4);  // little-endian host assumed, as everywhere in the reader
-        const size_t available = signal.size() - 4;
-        const size_t count = std::min<size_t>(length, available);
-        data.append(signal.data() + 4, count);
-        return;
-    }
-    if (decoder.bit_count % 8 != 0 || decoder.bit_position % 8 != 0) {
-        TM_LOG(kError, "Could not read data");
-        return;
-    }
-    const uint64_t start = decoder.bit_position / 8;
-    if (start >= raw.record.size()) return;
-    const uint64_t count = std::min<uint64_t>(decoder.bit_count / 8, raw.record.size() - start);
-    data.append(raw.record.data() + start, count);
+    if (decoder.data_link) append_signal_bytes(raw.signal, data);
+    else append_record_bytes(decoder, raw.record, data);
 }
 
 // Every event starts from a clean record: the reader reuses one BusRecord,

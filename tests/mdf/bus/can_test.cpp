@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <tuple>
 #include <vector>
 
@@ -69,14 +70,20 @@ TEST(CanDataFrame, DecodesEveryField) {
 }
 
 // Records laid out as loggers write them take the integer-word path; it must
-// give what the general planned path gives, at the edges of every store too.
+// give what the general planned path gives, at the edges of every store too,
+// with every field or one missing, and with timestamps read as floats, as
+// ticks through a linear conversion, or as plain integers.
 TEST(CanDataFrame, IntegerWordPathAgreesWithThePlannedPath) {
     const struct {
         uint64_t bus_channel, id;
         uint8_t flags, dlc, data_length;
     } cases[] = {{1, 0x123, 0, 8, 8}, {0x80000001, 0xFFFFFFFF, 0b11111, 15, 3}, {0x7FFFFFFF, 0, 0b01010, 255, 64}};
-    for (bool big_endian_id : {false, true}) {
+    enum class Time { Float, LinearTicks, Ticks };
+    for (bool big_endian_id : {false, true})
+    for (Time time : {Time::Float, Time::LinearTicks, Time::Ticks})
+    for (bool without_esi : {false, true}) {
         auto channels = can_data_channels();
+        if (time != Time::Float) channels[0].kind = ValueKind::Unsigned;
         channels[1].bit_count = 32;  // BusChannel over bytes 8..11: values past a byte's range
         channels[2].byte_offset = 12;
         channels[2].little_endian = !big_endian_id;
@@ -84,13 +91,18 @@ TEST(CanDataFrame, IntegerWordPathAgreesWithThePlannedPath) {
         channels[8].byte_offset = 17;        // DLC
         channels[9].byte_offset = 24;        // DataBytes
         channels[10].byte_offset = 18;       // DataLength
-        const auto decoders = make_decoders(channels);
+        if (without_esi) channels.erase(channels.begin() + 6);
+        auto decoders = make_decoders(channels);
+        if (time == Time::LinearTicks) decoders[0].conversion = Conversion(std::make_unique<LinearConversion>(1e-5, 3.5));
         for (const auto& c : cases) {
             RecordBytes record(32);
-            record.put_double(0, 7.5).put(8, c.bus_channel, 4).put(12, c.id, 4).put(16, c.flags, 1);
+            if (time == Time::Float) record.put_double(0, 7.5);
+            else record.put(0, 123456789012345, 8);
+            record.put(8, c.bus_channel, 4).put(12, c.id, 4).put(16, c.flags, 1);
             record.put(17, c.dlc, 1).put(18, c.data_length, 1).put_bytes(24, {1, 2, 3, 4, 5, 6, 7, 8});
             TestRecord words(record.bytes(), decoders), planned(record.bytes(), decoders);
             EXPECT_EQ(words.plan.integer_words, !big_endian_id);
+            EXPECT_EQ(words.plan.linear_time, time != Time::Float);
             planned.plan.integer_words = false;
             BusRecord a, b;
             ASSERT_TRUE(decode_can_data_frame(words, a));
