@@ -62,6 +62,7 @@ uint64_t read_channel_bits(const ChannelDecoder& decoder, std::span<const uint8_
 
 namespace {
 
+// Whether the timestamp is read as raw × factor + offset (linear_time), and by which.
 void plan_linear_time(ChannelReadPlan& plan) {
     if ((plan.numeric_roles & role_bit(kTimestampRole)) == 0) return;
     const FieldStep& step = plan[kTimestampRole];
