@@ -68,7 +68,7 @@ bool decode_data_frame(const RawRecord& raw, const ChannelReadPlan& plan, BusRec
         else if constexpr (kReads == FieldReads::Planned) return planned_value(plan, role, bytes);
         else return integer_word_value(plan, role, bytes);
     };
-    // The timestamp is no integer word: in those modes it is read by the plan's time rule.
+    // In the integer-word modes the timestamp, which is no integer word, is read by planned_time.
     const auto timestamp = [&] {
         if constexpr (kReads == FieldReads::General || kReads == FieldReads::Planned) return as_real(value(Timestamp));
         else return planned_time(plan, bytes);

@@ -64,10 +64,8 @@ inline double as_real(const ChannelValue& value) {
 // otherwise.
 inline double planned_time(const ChannelReadPlan& plan, std::span<const uint8_t> record) {
     if (!plan.linear_time) return as_real(planned_value(plan, kTimestampRole, record));
-    const FieldLoad& load = plan[kTimestampRole].load;
-    uint64_t word;
-    std::memcpy(&word, record.data() + load.byte, 8);
-    return static_cast<double>((word << load.left) >> load.right) * plan.time_factor + plan.time_offset;
+    const uint64_t raw = integer_word_value(plan, kTimestampRole, record).integer;
+    return static_cast<double>(raw) * plan.time_factor + plan.time_offset;
 }
 
 // Stores of a physical value. Truncation toward zero; values that do not fit
